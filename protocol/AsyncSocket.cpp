@@ -1,0 +1,181 @@
+#include "AsyncSocket.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+CAsyncSocket::~CAsyncSocket() { Close(); }
+
+bool CAsyncSocket::Create(unsigned port, int type, long events)
+{
+    Close();
+    int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return true;
+
+    // Linux refuses to bind a listening port that closed sign-on connections
+    // still hold in TIME_WAIT, which would keep a restarted server out for a
+    // minute after any sign-on. Address reuse on a listener only lifts that;
+    // a port that another socket listens on is still refused.
+    if (type == SOCK_STREAM && (events & FD_ACCEPT)) {
+        int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
+
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<std::uint16_t>(port));
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+        int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return true;
+    }
+    m_hSocket = fd;
+    m_nType = type;
+
+    if (events & (FD_READ | FD_ACCEPT)) {
+        CEventLoop* pLoop = CEventLoop::Current();
+        if (pLoop == nullptr || pLoop->Watch(fd, this)) {
+            int saved = pLoop ? errno : EINVAL;
+            Close();
+            errno = saved;
+            return true;
+        }
+        m_pLoop = pLoop;
+    }
+    return false;
+}
+
+bool CAsyncSocket::Listen(int backlog)
+{
+    if (::listen(m_hSocket, backlog) < 0)
+        return true;
+    m_bListening = true;
+    return false;
+}
+
+bool CAsyncSocket::Accept(CAsyncSocket& conn, sockaddr_in* pPeer)
+{
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    int fd;
+    do
+        fd = ::accept4(m_hSocket, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return true;
+    conn.Attach(fd, SOCK_STREAM);
+    if (pPeer)
+        *pPeer = peer;
+    return false;
+}
+
+void CAsyncSocket::Attach(int fd, int type)
+{
+    Close();
+    m_hSocket = fd;
+    m_nType = type;
+}
+
+bool CAsyncSocket::Connect(const sockaddr_in& addr)
+{
+    int rc;
+    do
+        rc = ::connect(m_hSocket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    while (rc < 0 && errno == EINTR);
+    return rc < 0;
+}
+
+int CAsyncSocket::Send(const void* pBuf, int len)
+{
+    ssize_t n;
+    do
+        n = ::send(m_hSocket, pBuf, static_cast<std::size_t>(len), MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+int CAsyncSocket::Receive(void* pBuf, int len)
+{
+    // MSG_TRUNC makes recv report a datagram's real length, so one that did
+    // not fit is recognised and failed rather than handed on cut short.
+    const int flags = m_nType == SOCK_DGRAM ? MSG_TRUNC : 0;
+    ssize_t n;
+    do
+        n = ::recv(m_hSocket, pBuf, static_cast<std::size_t>(len), flags);
+    while (n < 0 && errno == EINTR);
+    if (n > len) {
+        errno = EMSGSIZE;
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+int CAsyncSocket::SendTo(const void* pBuf, int len, const sockaddr_in& to)
+{
+    ssize_t n;
+    do
+        n = ::sendto(m_hSocket, pBuf, static_cast<std::size_t>(len), MSG_NOSIGNAL,
+                     reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+int CAsyncSocket::ReceiveFrom(void* pBuf, int len, sockaddr_in& from)
+{
+    ssize_t n;
+    do {
+        socklen_t fromLen = sizeof from;
+        n = ::recvfrom(m_hSocket, pBuf, static_cast<std::size_t>(len), MSG_TRUNC,
+                       reinterpret_cast<sockaddr*>(&from), &fromLen);
+    } while (n < 0 && errno == EINTR);
+    if (n > len) {
+        errno = EMSGSIZE;
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+bool CAsyncSocket::GetSockName(sockaddr_in& addr) const
+{
+    socklen_t len = sizeof addr;
+    return ::getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&addr), &len) < 0;
+}
+
+bool CAsyncSocket::WaitWritable(int timeoutMs) const
+{
+    pollfd p{m_hSocket, POLLOUT, 0};
+    int rc;
+    do
+        rc = ::poll(&p, 1, timeoutMs);
+    while (rc < 0 && errno == EINTR);
+    return rc <= 0;
+}
+
+void CAsyncSocket::Close()
+{
+    if (m_hSocket < 0)
+        return;
+    if (m_pLoop) {
+        m_pLoop->Unwatch(m_hSocket);
+        m_pLoop = nullptr;
+    }
+    int saved = errno;
+    ::close(m_hSocket);
+    errno = saved;
+    m_hSocket = -1;
+    m_bListening = false;
+}
+
+void CAsyncSocket::OnReadable()
+{
+    if (m_bListening)
+        OnAccept(0);
+    else
+        OnReceive(0);
+}

@@ -1,0 +1,75 @@
+#pragma once
+// A non-blocking IPv4 socket, stream or datagram, that tells its owner through
+// a virtual notification when it can be read (OnReceive) or has a connection
+// pending (OnAccept). It does not own its event loop; it registers with the
+// thread's current loop.
+//
+// Failure flags are true when the operation failed; counts are -1 on failure.
+// Either way errno is left for the caller.
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "EventLoop.h"
+
+class CAsyncSocket : private CWatcher {
+public:
+    // Readiness events that a socket may ask to be told of. Only FD_READ and
+    // FD_ACCEPT lead to notifications; the others are accepted and ignored.
+    enum : long {
+        FD_READ = 0x01,
+        FD_WRITE = 0x02,
+        FD_OOB = 0x04,
+        FD_ACCEPT = 0x08,
+        FD_CONNECT = 0x10,
+        FD_CLOSE = 0x20,
+        FD_ALL_EVENTS = 0x3F,
+    };
+
+    CAsyncSocket() = default;
+    virtual ~CAsyncSocket();  // closes the socket if it is open
+    CAsyncSocket(const CAsyncSocket&) = delete;
+    CAsyncSocket& operator=(const CAsyncSocket&) = delete;
+
+    // Make a socket of the type (SOCK_STREAM or SOCK_DGRAM), register it for
+    // the events and bind it to every local interface and the port (0: any).
+    // A stream socket that asks for FD_ACCEPT reuses the address (see .cpp).
+    bool Create(unsigned port = 0, int type = SOCK_STREAM, long events = FD_ALL_EVENTS);
+    bool Listen(int backlog);
+    // Take one pending connection into conn without waiting.
+    bool Accept(CAsyncSocket& conn, sockaddr_in* pPeer);
+    // Stream: start a connection. Datagram: fix the peer; only its datagrams
+    // are received from then on.
+    virtual bool Connect(const sockaddr_in& addr);
+    virtual int Send(const void* pBuf, int len);
+    // A datagram longer than len is a failed receive (EMSGSIZE) and is lost.
+    virtual int Receive(void* pBuf, int len);
+    int SendTo(const void* pBuf, int len, const sockaddr_in& to);
+    int ReceiveFrom(void* pBuf, int len, sockaddr_in& from);
+    bool GetSockName(sockaddr_in& addr) const;
+    // Wait, blocking, until the socket can take a send; true if timeoutMs
+    // passed first.
+    bool WaitWritable(int timeoutMs) const;
+    void Close();  // closing a socket that is not open does nothing
+
+    bool IsOpen() const { return m_hSocket >= 0; }
+    int Handle() const { return m_hSocket; }
+    int Type() const { return m_nType; }
+
+protected:
+    // Notifications, delivered by the event loop one at a time. The argument
+    // is an error code that the program's handlers do not look at.
+    virtual void OnAccept(int /*nErrorCode*/) {}
+    virtual void OnReceive(int /*nErrorCode*/) {}
+
+    // Adopt an already open descriptor (from accept); no notifications.
+    void Attach(int fd, int type);
+
+private:
+    void OnReadable() override;
+
+    int m_hSocket = -1;
+    int m_nType = SOCK_STREAM;
+    bool m_bListening = false;
+    CEventLoop* m_pLoop = nullptr;  // the loop that watches this socket, if any
+};

@@ -1,0 +1,38 @@
+#pragma once
+// The blocking stream socket of a sign-on. A call that cannot complete at
+// once waits for its own socket only, in short slices; between slices the
+// thread's loop repaints windows and delivers nothing else, so no other
+// socket's notification and no user input is handled until the operation
+// that made the blocking calls has returned.
+//
+// A deadline, when set, bounds every wait: past it a call fails with
+// ETIMEDOUT, so a silent peer cannot hold the thread for ever.
+
+#include <chrono>
+
+#include "AsyncSocket.h"
+
+class CSocket : public CAsyncSocket {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    CSocket() = default;
+    ~CSocket() override = default;
+
+    bool Create();  // a stream socket on any local port, with no notifications
+    void SetDeadline(Clock::time_point deadline) { m_deadline = deadline; }
+
+    bool Connect(const sockaddr_in& addr) override;  // waits for the outcome
+    int Send(const void* pBuf, int len) override;     // all len bytes, or -1
+    int Receive(void* pBuf, int len) override;        // 1..len bytes, 0 closed, -1 error
+    int Peek(void* pBuf, int len);                    // as Receive; the bytes stay queued
+    // Receive until len bytes have arrived. True (failed) if the peer closed
+    // or a receive failed first; *pGot then tells how many did arrive.
+    bool ReceiveFull(void* pBuf, int len, int* pGot);
+
+private:
+    int ReceiveWaiting(void* pBuf, int len, int flags);
+    bool Wait(short events);  // true if the deadline passed or poll failed
+
+    Clock::time_point m_deadline = Clock::time_point::max();
+};

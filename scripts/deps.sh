@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Makes sure the Debian packages that ZEPHRAN builds with are installed.
+# As root it installs what is missing with apt-get; otherwise it prints the
+# one apt-get line to run and fails.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev                   # Qt 6 Widgets and Qt Test: the windows
+  libgtest-dev libgmock-dev      # the tests of the cores
+  libbenchmark-dev               # bench/ micro-benchmarks
+  clang libclang-rt-14-dev       # fuzz targets (libFuzzer) and sanitizers
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "Missing packages. Run this once, then try again:" >&2
+  echo "  sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
