@@ -5,11 +5,13 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <string>
 
 #include "ClientUdpSocket.h"
 #include "UserList.h"
 
+class CSocket;
 class IClientView;
 
 class CChatClient {
@@ -33,12 +35,25 @@ public:
     void OnServerTerminated();
     void OnPing();
 
+    // How long a sign-on may take from the connect on before it is given up.
+    void SetSignOnLimit(std::chrono::milliseconds limit) { m_signOnLimit = limit; }
+
     bool IsConnected() const { return m_bConnected; }
     CUserList& Roster() { return m_roster; }
 
 private:
+    // The counted steps of the sign-on stream; each true if it failed.
+    static bool SignOnSend(CSocket& stream, const std::string& bytes);
+    static bool SignOnReceive(CSocket& stream, void* pBuf, int len);
+    // Give the sign-on up: the stream and the datagram socket closed, the
+    // room copy emptied, the reason shown. Always true, Logon's result.
+    bool AbandonSignOn(CSocket& stream, const char* pReason);
+    // Abandon after a failed transfer, saying whether time ran out.
+    bool LostSignOn(CSocket& stream, std::chrono::steady_clock::time_point deadline);
+
     IClientView* m_pWnd = nullptr;
     bool m_bConnected = false;
     CClientUdpSocket m_udpSocket;
     CUserList m_roster;
+    std::chrono::milliseconds m_signOnLimit = std::chrono::seconds(10);
 };
