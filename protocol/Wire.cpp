@@ -102,16 +102,19 @@ CNewUserText ScanNewText(std::string_view text)
     }
 
     // Accumulate like strtol into a 64-bit long, saturating, then narrow to
-    // the 32-bit ping the way an int conversion of that long does.
+    // the 32-bit ping the way an int conversion of that long does. The
+    // magnitude never passes 2^63 (the size of the most negative long), so
+    // the multiplication cannot wrap.
+    constexpr std::uint64_t kLimit = 1ULL << 63;
     const std::size_t firstDigit = i;
     std::uint64_t magnitude = 0;
     bool overflow = false;
     while (i < n && DigitValue(text[i]) < base) {
-        if (!overflow) {
-            magnitude = magnitude * static_cast<unsigned>(base) + static_cast<unsigned>(DigitValue(text[i]));
-            if (magnitude > (1ULL << 63))
-                overflow = true;
-        }
+        const auto digit = static_cast<unsigned>(DigitValue(text[i]));
+        if (overflow || magnitude > (kLimit - digit) / static_cast<unsigned>(base))
+            overflow = true;
+        else
+            magnitude = magnitude * static_cast<unsigned>(base) + digit;
         ++i;
     }
     if (i == firstDigit)
