@@ -5,6 +5,7 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <string>
 
 #include "ListenSocket.h"
@@ -25,18 +26,30 @@ public:
     // message box has been answered.
     bool Start(IServerView* pWnd);
     void AddUser(CUserInfo* pUser);  // takes ownership; announces the user
+    // HDR_NEW, then the join line. True if either missed a member.
     bool AnnounceJoin(CUserInfo* pUser);
-    bool RemoveUser(CUserInfo* pUser);  // pUser is freed on success
+    // Both leave datagrams, then pUser is removed and freed whatever they did.
+    // True if either missed a member.
+    bool RemoveUser(CUserInfo* pUser);
     void RelayChat(CUserInfo* pSender, const std::string& text);
     CUserInfo* FindUser(const sockaddr_in& from);
     CUserList* GetUserList() { return &m_roster; }
     void Shutdown();  // HDR_SHUTDOWN to everyone, then both sockets closed
 
-    // Send text (and its zero byte) to every member in roster order.
+    // Send text (and its zero byte) to every member in roster order. Every
+    // member is tried; true if any send failed, and the text is logged only
+    // when none did.
     bool SendToAll(const std::string& text);
     bool SendToUser(CUserInfo* pUser, const std::string& text);
 
+    // How long a sign-on may take from its accept on before it is given up.
+    void SetSignOnLimit(std::chrono::milliseconds limit) { m_listenSocket.SetSignOnLimit(limit); }
+
 private:
+    // One datagram to one address, riding out a momentarily full send buffer.
+    // True if it failed; errno tells why.
+    bool SendDatagram(const sockaddr_in& to, const char* pData, int len);
+
     IServerView* m_pWnd = nullptr;
     CUserList m_roster;
     CListenSocket m_listenSocket;
