@@ -1,0 +1,25 @@
+#pragma once
+// SIGINT and SIGTERM turned into a readable descriptor that the event loop
+// watches, so a stop request is handled between notifications like a press
+// of "&Shutdown Server". Owns its signalfd; not its loop.
+
+#include "EventLoop.h"
+
+class CStopSignal : private CWatcher {
+public:
+    CStopSignal() = default;
+    ~CStopSignal();
+    CStopSignal(const CStopSignal&) = delete;
+    CStopSignal& operator=(const CStopSignal&) = delete;
+
+    // Block both signals and watch them in the current loop. True if failed.
+    bool Open();
+    bool Requested() const { return m_bRequested; }
+
+private:
+    void OnReadable() override;
+
+    int m_hSignal = -1;
+    CEventLoop* m_pLoop = nullptr;
+    bool m_bRequested = false;
+};
