@@ -18,7 +18,8 @@ bool CSocket::Wait(short events)
     for (;;) {
         int sliceMs = kSliceMs;
         if (m_deadline != Clock::time_point::max()) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
+            // Rounded up, so that a call never fails before the deadline.
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now());
             if (left.count() <= 0) {
                 errno = ETIMEDOUT;
                 return true;
