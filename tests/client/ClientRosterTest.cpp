@@ -1,0 +1,149 @@
+// The client's room copy and its handlers, driven directly: no sockets, no
+// ports.
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ChatClient.h"
+#include "RecordingView.h"
+#include "Traffic.h"
+#include "UserInfo.h"
+#include "Wire.h"
+
+namespace {
+
+class ClientRosterTest : public ::testing::Test {
+protected:
+    void SetUp() override { m_client.Init(&m_view); }
+
+    CRecordingView m_view;
+    CChatClient m_client;
+};
+
+// What the C library's " %i %n" makes of text: the ping and the name after it.
+std::pair<std::int32_t, std::string> LibraryScan(const std::string& text)
+{
+    int ping = 0;
+    int consumed = 0;
+    std::sscanf(text.c_str(), " %i %n", &ping, &consumed);
+    return {ping, text.substr(static_cast<std::size_t>(consumed))};
+}
+
+// "0x" with no hexadecimal digit after it: glibc takes the "x" as part of
+// the number, strtol (and so this program) does not. No server sends it.
+bool HasBareHexPrefix(const std::string& text)
+{
+    std::size_t i = text.find_first_not_of(" \t\n\v\f\r");
+    if (i == std::string::npos)
+        return false;
+    if (text[i] == '+' || text[i] == '-')
+        ++i;
+    return i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+           (i + 2 == text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 2])));
+}
+
+}  // namespace
+
+TEST_F(ClientRosterTest, NewUserTextIsReadAsTheScanReadsIt)
+{
+    struct Case {
+        std::string text;
+        std::string user;
+    };
+    const std::vector<Case> cases = {
+        {" 15 Ann", "Ann (15)"},
+        {" 15  Ann", "Ann (15)"},  // leading blanks of the name are lost
+        {" -15 Ann Lee", "Ann Lee (-15)"},
+        {" 017 Oct", "Oct (15)"},
+        {" 0x1F Hex", "Hex (31)"},
+        {"Ann", "Ann (0)"},  // no number: the whole text is the name
+        {"  Ann", "  Ann (0)"},
+        {" 15", " (15)"},
+        {"", " (0)"},
+        // Past the range of a long the number saturates, then narrows to 32 bits.
+        {" 0x40000000000000000 Big", "Big (-1)"},
+        {" 92233720368547758080 Big", "Big (-1)"},
+        {" -92233720368547758080 Big", "Big (0)"},
+    };
+    for (const Case& c : cases)
+        m_client.OnUserJoined(c.text);
+
+    ASSERT_EQ(m_view.m_users.size(), cases.size());
+    for (std::size_t k = 0; k < cases.size(); ++k)
+        EXPECT_EQ(m_view.m_users[cases.size() - 1 - k], cases[k].user) << '"' << cases[k].text << '"';
+}
+
+TEST_F(ClientRosterTest, NewUserTextAgreesWithTheLibraryScan)
+{
+    // Texts built from the characters a number can start with, some long
+    // enough to overflow, drawn from a fixed sequence so a failure repeats.
+    const std::string alphabet = " \t+-0123456789xXaFg";
+    std::uint32_t state = 12345;
+    auto next = [&] { return state = state * 1103515245u + 12345u, (state >> 16) & 0x7FFF; };
+    int compared = 0;
+    for (int n = 0; n < 20000; ++n) {
+        std::string text;
+        const unsigned length = next() % 32;
+        for (unsigned k = 0; k < length; ++k)
+            text.push_back(alphabet[next() % alphabet.size()]);
+        if (HasBareHexPrefix(text))
+            continue;
+        const CNewUserText ours = ScanNewText(text);
+        const auto library = LibraryScan(text);
+        ASSERT_EQ(ours.ping, library.first) << '"' << text << '"';
+        ASSERT_EQ(ours.name, library.second) << '"' << text << '"';
+        ++compared;
+    }
+    EXPECT_GT(compared, 15000);
+}
+
+TEST_F(ClientRosterTest, LeaveWalksTheWholeRoomAndLeavesNoWalkBehind)
+{
+    for (const char* text : {" 1 Ann", " 2 Bob", " 3 Ann", " 4 Ann"})
+        m_client.OnUserJoined(text);
+
+    m_client.OnUserLeft("Ann");  // head, middle and tail all go
+
+    EXPECT_EQ(m_view.m_users, std::vector<std::string>{"Bob (2)"});
+    CUserList& roster = m_client.Roster();
+    EXPECT_EQ(roster.m_nCount, 1);
+    EXPECT_EQ(roster.m_pHead->pNext, nullptr);
+
+    m_client.OnUserLeft("Bob");
+    m_client.OnUserLeft("Bob");  // on an empty room: nothing to remove, still redrawn
+    EXPECT_EQ(roster.m_nCount, 0);
+    EXPECT_EQ(roster.m_pHead, nullptr);
+    EXPECT_EQ(m_view.m_events.back(), "users");
+}
+
+TEST_F(ClientRosterTest, CommandsWhileNeverConnectedOnlyLog)
+{
+    const std::int64_t writtenBefore = g_bytesWritten;
+
+    m_client.Disconnect();
+    m_client.SendChat("hello");
+
+    EXPECT_EQ(m_view.m_events, (std::vector<std::string>{"log Already disconnected!",
+                                                         "log You are not connected to the server!"}));
+    EXPECT_EQ(g_bytesWritten, writtenBefore);
+}
+
+TEST_F(ClientRosterTest, TerminationEmptiesTheRoomAndResetsTheWalk)
+{
+    m_client.OnUserJoined(" 1 Ann");
+    m_client.OnUserJoined(" 2 Bob");
+
+    m_client.OnServerTerminated();
+
+    EXPECT_FALSE(m_client.IsConnected());
+    EXPECT_EQ(m_client.Roster().m_nCount, 0);
+    EXPECT_EQ(m_client.Roster().m_pCur, nullptr);
+    EXPECT_EQ(m_client.Roster().m_pPrev, nullptr);
+    EXPECT_EQ(m_view.m_events.back(), "clear");
+}
