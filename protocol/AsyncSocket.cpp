@@ -38,16 +38,29 @@ bool CAsyncSocket::Create(unsigned port, int type, long events)
     m_hSocket = fd;
     m_nType = type;
 
-    if (events & (FD_READ | FD_ACCEPT)) {
-        CEventLoop* pLoop = CEventLoop::Current();
-        if (pLoop == nullptr || pLoop->Watch(fd, this)) {
-            int saved = pLoop ? errno : EINVAL;
-            Close();
-            errno = saved;
-            return true;
-        }
-        m_pLoop = pLoop;
+    // A stream socket that is not yet listening polls as hung up, which would
+    // wake the loop without end; one that waits for connections is watched
+    // from Listen on.
+    m_bWatchOnListen = type == SOCK_STREAM && (events & FD_ACCEPT);
+    if ((events & (FD_READ | FD_ACCEPT)) && !m_bWatchOnListen && WatchInLoop()) {
+        int saved = errno;
+        Close();
+        errno = saved;
+        return true;
     }
+    return false;
+}
+
+bool CAsyncSocket::WatchInLoop()
+{
+    CEventLoop* pLoop = CEventLoop::Current();
+    if (pLoop == nullptr) {
+        errno = EINVAL;
+        return true;
+    }
+    if (pLoop->Watch(m_hSocket, this))
+        return true;
+    m_pLoop = pLoop;
     return false;
 }
 
@@ -56,7 +69,7 @@ bool CAsyncSocket::Listen(int backlog)
     if (::listen(m_hSocket, backlog) < 0)
         return true;
     m_bListening = true;
-    return false;
+    return m_bWatchOnListen && m_pLoop == nullptr && WatchInLoop();
 }
 
 bool CAsyncSocket::Accept(CAsyncSocket& conn, sockaddr_in* pPeer)
@@ -170,6 +183,7 @@ void CAsyncSocket::Close()
     errno = saved;
     m_hSocket = -1;
     m_bListening = false;
+    m_bWatchOnListen = false;
 }
 
 void CAsyncSocket::OnReadable()

@@ -67,9 +67,11 @@ protected:
 
 private:
     void OnReadable() override;
+    bool WatchInLoop();  // register with the thread's current loop; true if failed
 
     int m_hSocket = -1;
     int m_nType = SOCK_STREAM;
     bool m_bListening = false;
+    bool m_bWatchOnListen = false;  // asked for FD_ACCEPT: watched once listening
     CEventLoop* m_pLoop = nullptr;  // the loop that watches this socket, if any
 };
