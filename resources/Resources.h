@@ -1,7 +1,7 @@
 #pragma once
 // The program's resources as data: the four dialog templates, the string
-// table and the ids of the icon and of every control. Kept as plain tables so
-// that the windows are laid out from data, not from code.
+// table, the icon images and the ids of every control. Kept as plain tables
+// so that the windows are laid out from data, not from code; owns no widgets.
 
 #include <cstdint>
 #include <span>
@@ -89,3 +89,6 @@ struct CDialogTemplate {
 const CDialogTemplate* FindDialogTemplate(int id);
 // A string of the string table; empty if there is no such string.
 const char* LoadResourceString(int id);
+// One image of an icon as XPM data (16 colours and a transparent mask), in
+// the size asked for (32 or 16 pixels square); null if there is none.
+const char* const* LoadIconImage(int id, int size);
