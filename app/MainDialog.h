@@ -5,6 +5,9 @@
 // its widgets; the cores live in the derived windows.
 
 #include <QDialog>
+#include <QHash>
+
+#include <cstdint>
 #include <string>
 
 class QLabel;
@@ -24,13 +27,21 @@ public:
     T* ControlAs(int id) const { return qobject_cast<T*>(Control(id)); }
 
     // System commands of the window menu: id & 0xFFF0 == IDM_ABOUTBOX opens the
-    // About box; SC_MINIMIZE and SC_CLOSE do what the platform does.
+    // About box modally over this window; SC_MINIMIZE minimises; SC_CLOSE
+    // closes as the close box does (closeEvent). Other ids do nothing.
     virtual void OnSysCommand(unsigned id);
+    // Right click on the window's background and Alt+Space open it; null if
+    // the template has no system menu.
     QMenu* WindowMenu() const { return m_pWindowMenu; }
+    // Appends a separator and the About entry (IDM_ABOUTBOX) with text, or
+    // nothing at all if text is empty.
+    static void AddAboutEntry(QMenu& menu, const char* text);
 
-    // The log box: append text and "\r\n" at the end, newest line in view.
+    // The log box: append text and "\r\n" at the very end, whatever the user
+    // has selected, as a change that cannot be undone, with the newest line
+    // in view. Costs the same however long the log is; never trims it.
     void AppendLogText(const std::string& text);
-    // "Bytes Read: %i" / "Bytes Written: %i" from the process totals.
+    // "Bytes Read: %lld" / "Bytes Written: %lld" from the process totals.
     void DrawTraffic();
     // The program's message box: warning icon, one OK, the application title
     // as caption, modal over this window. Returns when answered.
@@ -38,9 +49,11 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
-    void keyPressEvent(QKeyEvent* pEvent) override;  // Alt+Space opens the window menu
 
 private:
+    void BuildWindowMenu(std::uint32_t dialogStyle);
+
+    QHash<int, QWidget*> m_controls;
     QMenu* m_pWindowMenu = nullptr;
     QPlainTextEdit* m_pLog = nullptr;
     QLabel* m_pBytesRead = nullptr;

@@ -1,0 +1,110 @@
+#include "MainDialog.h"
+
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QShortcut>
+#include <QTextCursor>
+
+#include "AboutDlg.h"
+#include "DialogBuilder.h"
+#include "MessageBox.h"
+#include "ProgramIcon.h"
+#include "Resources.h"
+#include "Traffic.h"
+
+CMainDialog::CMainDialog(int templateId, QWidget* pParent) : QDialog(pParent)
+{
+    const CDialogTemplate* pTemplate = FindDialogTemplate(templateId);
+    if (pTemplate == nullptr)
+        return;
+    m_controls = CDialogBuilder::Build(*pTemplate, this);
+    m_pLog = ControlAs<QPlainTextEdit>(IDC_LOG);
+    m_pBytesRead = ControlAs<QLabel>(IDC_BYTES_READ);
+    m_pBytesWritten = ControlAs<QLabel>(IDC_BYTES_WRITTEN);
+    setWindowIcon(LoadProgramIcon());
+    if (pTemplate->style & DS_SYSMENU)
+        BuildWindowMenu(pTemplate->style);
+}
+
+CMainDialog::~CMainDialog() = default;
+
+QWidget* CMainDialog::Control(int id) const { return m_controls.value(id); }
+
+void CMainDialog::BuildWindowMenu(std::uint32_t dialogStyle)
+{
+    m_pWindowMenu = new QMenu(this);
+    QAction* pMinimise = m_pWindowMenu->addAction(tr("Mi&nimise"));
+    pMinimise->setData(SC_MINIMIZE);
+    pMinimise->setEnabled(dialogStyle & DS_MINIMIZEBOX);
+    m_pWindowMenu->addAction(tr("&Close\tAlt+F4"))->setData(SC_CLOSE);
+    AddAboutEntry(*m_pWindowMenu, LoadResourceString(IDS_ABOUTBOX));
+    connect(m_pWindowMenu, &QMenu::triggered, this,
+            [this](QAction* pAction) { OnSysCommand(pAction->data().toUInt()); });
+
+    // A window shortcut, so that it works whichever control has the focus.
+    auto* pShortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    connect(pShortcut, &QShortcut::activated, this,
+            [this] { m_pWindowMenu->popup(mapToGlobal(QPoint(0, 0))); });
+}
+
+void CMainDialog::AddAboutEntry(QMenu& menu, const char* text)
+{
+    if (text == nullptr || *text == '\0')
+        return;
+    menu.addSeparator();
+    menu.addAction(QString::fromLocal8Bit(text))->setData(IDM_ABOUTBOX);
+}
+
+void CMainDialog::OnSysCommand(unsigned id)
+{
+    // The low four bits are the platform's; the About entry is any of 0x10..0x1F.
+    switch (id & 0xFFF0) {
+    case IDM_ABOUTBOX: {
+        CAboutDlg about(this);
+        about.exec();
+        break;
+    }
+    case SC_MINIMIZE:
+        showMinimized();
+        break;
+    case SC_CLOSE:
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainDialog::contextMenuEvent(QContextMenuEvent* pEvent)
+{
+    if (m_pWindowMenu)
+        m_pWindowMenu->popup(pEvent->globalPos());
+}
+
+void CMainDialog::AppendLogText(const std::string& text)
+{
+    if (m_pLog == nullptr)
+        return;
+    // A cursor of its own at the end, so neither the user's selection nor the
+    // length of the log matters; the document keeps no undo steps.
+    QTextCursor cursor(m_pLog->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())) +
+                      QStringLiteral("\r\n"));
+    // The caret ends after the new line and the selection is gone.
+    m_pLog->setTextCursor(cursor);
+    m_pLog->ensureCursorVisible();
+}
+
+void CMainDialog::DrawTraffic()
+{
+    if (m_pBytesWritten)
+        m_pBytesWritten->setText(
+            QString::asprintf("Bytes Written: %lld", static_cast<long long>(g_bytesWritten)));
+    if (m_pBytesRead)
+        m_pBytesRead->setText(QString::asprintf("Bytes Read: %lld", static_cast<long long>(g_bytesRead)));
+}
+
+void CMainDialog::ShowMessageBox(const std::string& text) { ShowProgramMessageBox(this, text); }
