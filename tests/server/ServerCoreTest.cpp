@@ -1,0 +1,185 @@
+#include <cerrno>
+
+#include "ServerFixture.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A port that another socket holds for the length of a test.
+class CBlocker {
+public:
+    CBlocker(int type, std::uint16_t port) : m_fd(::socket(AF_INET, type, 0))
+    {
+        int on = 1;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in local = LoopbackAddress(port);
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+        m_bHeld = ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                  (type != SOCK_STREAM || ::listen(m_fd, 1) == 0);
+    }
+    ~CBlocker() { ::close(m_fd); }
+    bool Held() const { return m_bHeld; }
+
+private:
+    int m_fd;
+    bool m_bHeld = false;
+};
+
+// A server that is not started by its fixture.
+class CServerStartTest : public testing::Test {
+protected:
+    CPortLock m_lock;
+    CPollLoop m_loop;
+    CRecordingView m_view;
+    CChatServer m_server;
+};
+
+}  // namespace
+
+TEST_F(CServerStartTest, TakenSignOnPortFailsWithItsMessage)
+{
+    CBlocker blocker(SOCK_STREAM, SIGNON_PORT);
+    ASSERT_TRUE(blocker.Held());
+    EXPECT_TRUE(m_server.Start(&m_view));
+    EXPECT_EQ(m_view.m_messages, std::vector<std::string>{"TCP/IP create error"});
+    EXPECT_TRUE(m_view.m_log.empty());
+}
+
+TEST_F(CServerStartTest, TakenDatagramPortFailsAndLeavesTheLoopQuiet)
+{
+    CBlocker blocker(SOCK_DGRAM, BROADCAST_PORT);
+    ASSERT_TRUE(blocker.Held());
+    EXPECT_TRUE(m_server.Start(&m_view));
+    EXPECT_EQ(m_view.m_messages, std::vector<std::string>{"UDP create error"});
+    // The listener stays open until the core goes, but a socket that never
+    // reached listening must not wake the loop (a window's message box keeps
+    // the loop running).
+    EXPECT_EQ(m_loop.RunOnce(0), 0);
+    EXPECT_TRUE(m_view.m_log.empty());
+}
+
+TEST_F(CServerTest, AnnouncementsReachEveryMemberWithTheBytesOfTheWire)
+{
+    CRawDatagram ann, bob;
+    auto* pAnn = new CUserInfo;
+    pAnn->m_name = "Ann";
+    pAnn->m_ping = 15;
+    pAnn->m_addr = ann.Address();
+    m_server.AddUser(pAnn);
+    EXPECT_EQ(ann.Next(), std::string("\x01\x20\x31\x35\x20\x41\x6E\x6E\x00", 9));
+    EXPECT_EQ(ann.Next(), std::string("\x02* Ann has joined the chat!", 28));
+
+    // Bob's figures: HDR_NEW 9 bytes and the join line 28, to each member.
+    const std::int64_t written = g_bytesWritten;
+    AddMember("Bob", 15, bob);
+    EXPECT_EQ(g_bytesWritten - written, 2 * (9 + 28));
+    EXPECT_EQ(ann.Next(), std::string("\x01 15 Bob", 9));
+    EXPECT_EQ(ann.Next(), std::string("\x02* Bob has joined the chat!", 28));
+    EXPECT_EQ(m_view.m_userLists.back(), (std::vector<std::string>{"Bob", "Ann"}));
+    EXPECT_EQ(m_view.LogFrom(2), (std::vector<std::string>{"\x01 15 Bob", "\x02* Bob has joined the chat!"}));
+    EXPECT_EQ(m_view.m_traffic.back().written, g_bytesWritten);
+
+    // The relay of a two-letter line is 10 bytes; the leave datagrams 5 and 26.
+    const std::int64_t beforeRelay = g_bytesWritten;
+    bob.SendToServer(std::string("\x02hi", 4));
+    ASSERT_TRUE(Pump([&] { return g_bytesWritten > beforeRelay; }));
+    EXPECT_EQ(g_bytesWritten - beforeRelay, 2 * 10);
+    EXPECT_EQ(bob.Next(), std::string("\x02<Bob> hi", 10));
+    EXPECT_EQ(ann.Next(), std::string("\x02<Bob> hi", 10));
+
+    const std::int64_t beforeLeave = g_bytesWritten;
+    bob.SendToServer(std::string("\x03", 2));
+    ASSERT_TRUE(Pump([&] { return Members() == 1; }));
+    EXPECT_EQ(g_bytesWritten - beforeLeave, 2 * (5 + 26));
+    for (const CRawDatagram* pPeer : {&bob, &ann}) {
+        EXPECT_EQ(pPeer->Next(), std::string("\x03" "Bob", 5));
+        EXPECT_EQ(pPeer->Next(), std::string("\x02* Bob has left the chat!", 26));
+    }
+    EXPECT_EQ(m_view.m_userLists.back(), std::vector<std::string>{"Ann"});
+}
+
+TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagram)
+{
+    // Roster, head first: Cy, Bad, Al. Datagrams to port 0 fail (EINVAL).
+    CRawDatagram al, cy;
+    AddMember("Al", 0, al);
+    auto* pBad = new CUserInfo;
+    pBad->m_name = "Bad";
+    pBad->m_addr = LoopbackAddress(0);
+    m_server.AddUser(pBad);
+    // The join line still went out after HDR_NEW failed to reach Bad.
+    EXPECT_EQ(al.Next(), std::string("\x01 0 Bad", 8));
+    EXPECT_EQ(al.Next(), std::string("\x02* Bad has joined the chat!", 28));
+    const std::string error = "Error: " + std::to_string(EINVAL);
+    EXPECT_EQ(m_view.LogFrom(2), (std::vector<std::string>{error, error}));
+    AddMember("Cy", 0, cy);
+    al.Next();
+    al.Next();
+
+    std::size_t logged = m_view.m_log.size();
+    const std::int64_t written = g_bytesWritten;
+    EXPECT_TRUE(m_server.SendToAll("\x02x"));
+    EXPECT_EQ(cy.Next(), std::string("\x02x", 3));
+    EXPECT_EQ(al.Next(), std::string("\x02x", 3));
+    EXPECT_EQ(g_bytesWritten - written, 2 * 3);
+    EXPECT_EQ(m_view.LogFrom(logged), std::vector<std::string>{error});  // the text itself is not logged
+
+    // A leave that misses a member still removes the leaver.
+    logged = m_view.m_log.size();
+    EXPECT_TRUE(m_server.RemoveUser(pBad));
+    EXPECT_EQ(Members(), 2);
+    EXPECT_EQ(m_view.m_userLists.back(), (std::vector<std::string>{"Cy", "Al"}));
+    EXPECT_EQ(m_view.LogFrom(logged), (std::vector<std::string>{error, error}));
+    for (const CRawDatagram* pPeer : {&cy, &al}) {
+        EXPECT_EQ(pPeer->Next(), std::string("\x03" "Bad", 5));
+        EXPECT_EQ(pPeer->Next(), std::string("\x02* Bad has left the chat!", 26));
+    }
+    EXPECT_FALSE(m_server.SendToAll("\x02y"));
+    EXPECT_EQ(m_view.m_log.back(), "\x02y");
+}
+
+TEST_F(CServerTest, ShutdownTellsEveryMemberThenClosesBothPorts)
+{
+    CRawDatagram ann, bob;
+    AddMember("Ann", 1, ann);
+    AddMember("Bob", 2, bob);
+    ann.Next();
+    ann.Next();
+    m_server.Shutdown();
+    EXPECT_EQ(ann.Next(), std::string("\x04", 2));
+    EXPECT_EQ(bob.Next(), std::string("\x04", 2));
+    EXPECT_EQ(m_view.m_log.back(), "\x04");
+    EXPECT_EQ(Members(), 2);  // records stay until the core goes
+
+    CRawStream late;
+    EXPECT_FALSE(late.Connected());
+    CBlocker udp(SOCK_DGRAM, BROADCAST_PORT);
+    EXPECT_TRUE(udp.Held());
+}
+
+TEST_F(CServerTest, ShutdownOfAnEmptyRoomLogsTheBareTypeByte)
+{
+    m_server.Shutdown();
+    EXPECT_EQ(m_view.m_log, std::vector<std::string>{"\x04"});
+}
+
+TEST(CServerLifeTest, DestroyingTheCoreSendsNothing)
+{
+    CPortLock lock;
+    CPollLoop loop;
+    CRecordingView view;
+    CRawDatagram ann;
+    {
+        CChatServer server;
+        ASSERT_FALSE(server.Start(&view));
+        auto* pAnn = new CUserInfo;
+        pAnn->m_addr = ann.Address();
+        server.AddUser(pAnn);
+        ann.Next();
+        ann.Next();
+    }
+    EXPECT_TRUE(ann.Idle());
+    CRawStream late;
+    EXPECT_FALSE(late.Connected());
+}
