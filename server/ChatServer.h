@@ -1,7 +1,7 @@
 #pragma once
 // The server core: owns the roster and the server's two sockets, and sends
-// every datagram the server sends. Reaches its window only through
-// IServerView, so it runs without Qt.
+// every datagram the server sends. It does not own its window, which it
+// reaches only through IServerView, so it runs without Qt.
 
 #include <netinet/in.h>
 
