@@ -12,7 +12,6 @@
 
 #include "ChatClient.h"
 #include "RecordingView.h"
-#include "Traffic.h"
 #include "UserInfo.h"
 #include "Wire.h"
 
@@ -120,30 +119,4 @@ TEST_F(ClientRosterTest, LeaveWalksTheWholeRoomAndLeavesNoWalkBehind)
     EXPECT_EQ(roster.m_nCount, 0);
     EXPECT_EQ(roster.m_pHead, nullptr);
     EXPECT_EQ(m_view.m_events.back(), "users");
-}
-
-TEST_F(ClientRosterTest, CommandsWhileNeverConnectedOnlyLog)
-{
-    const std::int64_t writtenBefore = g_bytesWritten;
-
-    m_client.Disconnect();
-    m_client.SendChat("hello");
-
-    EXPECT_EQ(m_view.m_events, (std::vector<std::string>{"log Already disconnected!",
-                                                         "log You are not connected to the server!"}));
-    EXPECT_EQ(g_bytesWritten, writtenBefore);
-}
-
-TEST_F(ClientRosterTest, TerminationEmptiesTheRoomAndResetsTheWalk)
-{
-    m_client.OnUserJoined(" 1 Ann");
-    m_client.OnUserJoined(" 2 Bob");
-
-    m_client.OnServerTerminated();
-
-    EXPECT_FALSE(m_client.IsConnected());
-    EXPECT_EQ(m_client.Roster().m_nCount, 0);
-    EXPECT_EQ(m_client.Roster().m_pCur, nullptr);
-    EXPECT_EQ(m_client.Roster().m_pPrev, nullptr);
-    EXPECT_EQ(m_view.m_events.back(), "clear");
 }
