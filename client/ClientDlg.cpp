@@ -1,0 +1,219 @@
+#include "ClientDlg.h"
+
+#include <algorithm>
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QValidator>
+
+#include "Protocol.h"
+#include "Resources.h"
+#include "UserInfo.h"
+#include "UserList.h"
+
+namespace {
+
+// Bytes as the boxes show them: the locale's narrow character set, with each
+// "\r\n" ending a line.
+QString ToDisplay(const std::string& bytes)
+{
+    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()))
+        .replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
+// "%s (%i)\r\n" for every user from the head, newest first. The links are
+// followed directly rather than with the roster's cursor, which a redraw
+// must never move.
+std::string FormatUsers(const CUserList& roster)
+{
+    std::string text;
+    for (const CUserNode* pNode = roster.m_pHead; pNode; pNode = pNode->pNext)
+        text += pNode->pUser->m_name + " (" + std::to_string(pNode->pUser->m_ping) + ")\r\n";
+    return text;
+}
+
+// The server relays a line as "%c<%s> %s" and its zero byte: the name and
+// five bytes more. A line longer than this would make a relay that no client
+// can receive in one datagram.
+int InputLimit(const std::string& name)
+{
+    const int limit = DATAGRAM_RECEIVE_SIZE - 5 - static_cast<int>(name.size());
+    return limit < 1 ? 1 : limit;
+}
+
+// Keeps the input box within a number of bytes of the locale's encoding,
+// which is what goes on the wire; characters may take several bytes each.
+// What does not fit is cut from what was just typed or pasted, which ends at
+// the cursor, as an edit box with a length limit does.
+class CByteLimitValidator : public QValidator {
+public:
+    CByteLimitValidator(int limit, QObject* pParent) : QValidator(pParent), m_nLimit(limit) {}
+
+    State validate(QString& input, int& pos) const override
+    {
+        qsizetype excess = input.toLocal8Bit().size() - m_nLimit;
+        if (excess <= 0)
+            return Acceptable;
+        int cut = DropBefore(input, pos, excess);
+        input.remove(cut, pos - cut);
+        pos = cut;
+        if (excess > 0)  // nothing before the cursor left to cut
+            input.truncate(DropBefore(input, static_cast<int>(input.size()), excess));
+        pos = std::min(pos, static_cast<int>(input.size()));
+        return Acceptable;
+    }
+
+private:
+    // Where to cut so that whole characters before end cover excess bytes;
+    // excess is reduced by what they take.
+    static int DropBefore(const QString& text, int end, qsizetype& excess)
+    {
+        int at = end;
+        while (excess > 0 && at > 0) {
+            const int len = at >= 2 && text[at - 1].isLowSurrogate() && text[at - 2].isHighSurrogate() ? 2 : 1;
+            excess -= QStringView(text).sliced(at - len, len).toLocal8Bit().size();
+            at -= len;
+        }
+        return at;
+    }
+
+    const int m_nLimit;
+};
+
+}  // namespace
+
+CClientDlg::CClientDlg(QWidget* pParent) : CMainDialog(IDD_CLIENT_DIALOG, pParent)
+{
+    m_totalClientsLabel = ControlAs<QLabel>(IDC_TOTAL_CLIENTS);
+    m_bytesWrittenLabel = ControlAs<QLabel>(IDC_BYTES_WRITTEN);
+    m_bytesReadLabel = ControlAs<QLabel>(IDC_BYTES_READ);
+    m_input = ControlAs<QLineEdit>(IDC_INPUT);
+    m_userList = ControlAs<QPlainTextEdit>(IDC_USERS);
+    m_log = ControlAs<QPlainTextEdit>(IDC_LOG);
+    m_input->setValidator(new CByteLimitValidator(InputLimit(m_name), m_input));
+
+    connect(ControlAs<QPushButton>(IDC_LOGON), &QPushButton::clicked, this, &CClientDlg::OnLogon);
+    connect(ControlAs<QPushButton>(IDC_DISCONNECT), &QPushButton::clicked, this,
+            &CClientDlg::OnDisconnect);
+    connect(ControlAs<QPushButton>(IDC_QUIT), &QPushButton::clicked, this, &CClientDlg::OnQuit);
+    connect(ControlAs<QPushButton>(IDC_SEND), &QPushButton::clicked, this, &CClientDlg::OnSend);
+
+    m_client.Init(this);
+}
+
+// The core goes first (members die in reverse order): its socket closes and
+// its roster is freed without a word to the server.
+CClientDlg::~CClientDlg() = default;
+
+void CClientDlg::SetServerAddress(const sockaddr_in& addr)
+{
+    m_serverAddr = addr;
+}
+
+void CClientDlg::SetUserName(const std::string& name)
+{
+    m_name = name;
+    const QValidator* pOld = m_input->validator();
+    m_input->setValidator(new CByteLimitValidator(InputLimit(name), m_input));
+    delete pOld;
+}
+
+void CClientDlg::OnLogon()
+{
+    SetTotalClients("Total Clients: ?");
+    // A failed sign-on cannot be tried again in this run.
+    if (m_client.Logon(m_serverAddr, m_name))
+        done(Rejected);
+}
+
+void CClientDlg::OnDisconnect()
+{
+    m_client.Disconnect();
+    AppendLog("Disconnected from server");
+    SetTotalClients("");
+}
+
+void CClientDlg::OnQuit()
+{
+    OnDisconnect();
+    done(Rejected);
+}
+
+void CClientDlg::OnSend()
+{
+    const QByteArray line = m_input->text().toLocal8Bit();
+    if (!line.isEmpty())
+        m_client.SendChat(line.toStdString());
+    m_input->clear();
+}
+
+// Escape is not routed here: it ends the window without signing off.
+void CClientDlg::closeEvent(QCloseEvent* pEvent)
+{
+    if (isVisible())
+        OnQuit();
+    CMainDialog::closeEvent(pEvent);
+}
+
+void CClientDlg::AppendLog(const std::string& text)
+{
+    AppendLogText(text);
+}
+
+void CClientDlg::UpdateUserList(CUserList& roster)
+{
+    m_pPendingRoster = &roster;
+    ScheduleRedraw();
+}
+
+void CClientDlg::ClearUserList()
+{
+    m_pPendingRoster = nullptr;
+    m_userList->clear();
+    m_totalClientsLabel->clear();
+}
+
+void CClientDlg::UpdateTraffic()
+{
+    m_bTrafficPending = true;
+    ScheduleRedraw();
+}
+
+void CClientDlg::ShowMessage(const std::string& text)
+{
+    ShowMessageBox(text);
+}
+
+void CClientDlg::SetTotalClients(const char* text)
+{
+    Redraw();  // what was pending came first
+    m_totalClientsLabel->setText(QString::fromLatin1(text));
+}
+
+// Chat traffic changes the totals with every datagram; the eye sees only the
+// last value of each pass of the event loop, so that is all that is drawn.
+void CClientDlg::ScheduleRedraw()
+{
+    if (m_bRedrawQueued)
+        return;
+    m_bRedrawQueued = true;
+    QMetaObject::invokeMethod(this, &CClientDlg::Redraw, Qt::QueuedConnection);
+}
+
+void CClientDlg::Redraw()
+{
+    m_bRedrawQueued = false;
+    if (m_pPendingRoster) {
+        m_userList->setPlainText(ToDisplay(FormatUsers(*m_pPendingRoster)));
+        m_totalClientsLabel->setText(
+            QStringLiteral("Total Clients: %1").arg(m_pPendingRoster->m_nCount));
+        m_pPendingRoster = nullptr;
+    }
+    if (m_bTrafficPending) {
+        m_bTrafficPending = false;
+        DrawTraffic();
+    }
+}

@@ -1,0 +1,64 @@
+#pragma once
+// The client role's window: signs on when asked, sends the typed lines and
+// shows the log, the room and the byte totals. Owns the client core and keeps
+// the server address and the name for each sign-on; its widgets belong to
+// the dialog.
+
+#include <netinet/in.h>
+
+#include <string>
+
+#include "ChatClient.h"
+#include "ClientView.h"
+#include "MainDialog.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+
+class CClientDlg : public CMainDialog, public IClientView {
+    Q_OBJECT
+public:
+    explicit CClientDlg(QWidget* pParent = nullptr);
+    ~CClientDlg() override;
+
+    // Called before the window runs.
+    void SetServerAddress(const sockaddr_in& addr);
+    void SetUserName(const std::string& name);  // also bounds the input box
+
+    // IClientView. The users box, the label and the byte totals are redrawn
+    // once per pass of the event loop, however many changes the pass made.
+    void AppendLog(const std::string& text) override;
+    void UpdateUserList(CUserList& roster) override;
+    void ClearUserList() override;
+    void UpdateTraffic() override;
+    void ShowMessage(const std::string& text) override;
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;  // the close box is Quit
+
+private slots:
+    void OnLogon();
+    void OnDisconnect();
+    void OnQuit();
+    void OnSend();
+
+private:
+    void ScheduleRedraw();
+    void Redraw();
+    void SetTotalClients(const char* text);  // after drawing what is pending
+
+    QLabel* m_totalClientsLabel = nullptr;
+    QLabel* m_bytesWrittenLabel = nullptr;
+    QLabel* m_bytesReadLabel = nullptr;
+    QLineEdit* m_input = nullptr;
+    QPlainTextEdit* m_userList = nullptr;
+    QPlainTextEdit* m_log = nullptr;
+    std::string m_name;
+    sockaddr_in m_serverAddr{};
+    CChatClient m_client;
+
+    CUserList* m_pPendingRoster = nullptr;  // redraw the users box from this
+    bool m_bTrafficPending = false;         // redraw the byte totals
+    bool m_bRedrawQueued = false;           // a Redraw is already posted
+};

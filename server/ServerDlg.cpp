@@ -1,0 +1,135 @@
+#include "ServerDlg.h"
+
+#include <arpa/inet.h>
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "Resources.h"
+#include "UserInfo.h"
+#include "UserList.h"
+
+namespace {
+
+// Bytes as the boxes show them: the locale's narrow character set, with each
+// "\r\n" ending a line.
+QString ToDisplay(const std::string& bytes)
+{
+    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()))
+        .replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
+// "%s (%i)\r\n @%s:%i\r\n" for every user from the head, newest first. The
+// links are followed directly rather than with the roster's cursor: a redraw
+// can run while a sign-on is walking the roster with it.
+std::string FormatUsers(const CUserList& roster)
+{
+    std::string text;
+    char addr[INET_ADDRSTRLEN];
+    for (const CUserNode* pNode = roster.m_pHead; pNode; pNode = pNode->pNext) {
+        const CUserInfo& user = *pNode->pUser;
+        if (!inet_ntop(AF_INET, &user.m_addr.sin_addr, addr, sizeof addr))
+            addr[0] = '\0';
+        text += user.m_name + " (" + std::to_string(user.m_ping) + ")\r\n @" + addr + ":"
+            + std::to_string(ntohs(user.m_addr.sin_port)) + "\r\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+CServerDlg::CServerDlg(QWidget* pParent) : CMainDialog(IDD_SERVER_DIALOG, pParent)
+{
+    m_totalClientsLabel = ControlAs<QLabel>(IDC_TOTAL_CLIENTS);
+    m_bytesWrittenLabel = ControlAs<QLabel>(IDC_BYTES_WRITTEN);
+    m_bytesReadLabel = ControlAs<QLabel>(IDC_BYTES_READ);
+    m_userList = ControlAs<QPlainTextEdit>(IDC_USERS);
+    m_log = ControlAs<QPlainTextEdit>(IDC_LOG);
+    m_shutdownButton = ControlAs<QPushButton>(IDC_SHUTDOWN_SERVER);
+    connect(m_shutdownButton, &QPushButton::clicked, this, &CServerDlg::reject);
+    connect(ControlAs<QPushButton>(IDC_BOOT_USER), &QPushButton::clicked, this,
+            &CServerDlg::OnBootUser);
+}
+
+// The core goes first (members die in reverse order): its sockets close and
+// its roster is freed without a word to anyone, while the widgets still exist.
+CServerDlg::~CServerDlg() = default;
+
+int CServerDlg::exec()
+{
+    if (InitDialog())
+        return Rejected;
+    return CMainDialog::exec();
+}
+
+bool CServerDlg::InitDialog()
+{
+    if (m_server.Start(this)) {
+        ShowMessage("Server init failure");
+        return true;
+    }
+    m_shutdownButton->setFocus();
+    return false;
+}
+
+void CServerDlg::reject()
+{
+    // Every way of closing lands here; the users hear about it exactly once.
+    if (!m_bShutDown) {
+        m_bShutDown = true;
+        m_server.Shutdown();
+    }
+    CMainDialog::reject();
+}
+
+// "&Boot User" is disabled for good; the core cannot remove a user who has
+// not signed off.
+void CServerDlg::OnBootUser() {}
+
+void CServerDlg::AppendLog(const std::string& text)
+{
+    AppendLogText(text);
+}
+
+void CServerDlg::UpdateUserList(CUserList& roster)
+{
+    m_pPendingRoster = &roster;
+    ScheduleRedraw();
+}
+
+void CServerDlg::UpdateTraffic()
+{
+    m_bTrafficPending = true;
+    ScheduleRedraw();
+}
+
+void CServerDlg::ShowMessage(const std::string& text)
+{
+    ShowMessageBox(text);
+}
+
+// A busy server changes the totals with every datagram; the eye sees only the
+// last value of each pass of the event loop, so that is all that is drawn.
+void CServerDlg::ScheduleRedraw()
+{
+    if (m_bRedrawQueued)
+        return;
+    m_bRedrawQueued = true;
+    QMetaObject::invokeMethod(this, &CServerDlg::Redraw, Qt::QueuedConnection);
+}
+
+void CServerDlg::Redraw()
+{
+    m_bRedrawQueued = false;
+    if (m_pPendingRoster) {
+        m_userList->setPlainText(ToDisplay(FormatUsers(*m_pPendingRoster)));
+        m_totalClientsLabel->setText(
+            QStringLiteral("Total Clients: %1").arg(m_pPendingRoster->m_nCount));
+        m_pPendingRoster = nullptr;
+    }
+    if (m_bTrafficPending) {
+        m_bTrafficPending = false;
+        DrawTraffic();
+    }
+}

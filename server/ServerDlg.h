@@ -1,0 +1,57 @@
+#pragma once
+// The server role's window: starts the server core when it opens, shows its
+// log, its users and the byte totals, and shuts it down when it closes. Owns
+// the core; its widgets belong to the dialog.
+
+#include <string>
+
+#include "ChatServer.h"
+#include "MainDialog.h"
+#include "ServerView.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+class CServerDlg : public CMainDialog, public IServerView {
+    Q_OBJECT
+public:
+    explicit CServerDlg(QWidget* pParent = nullptr);
+    ~CServerDlg() override;
+
+    // Starts the core before the window is first shown. If it cannot start,
+    // the window ends with Cancel at once and never shows.
+    int exec() override;
+
+    // Shutdown: Escape, the close box and the window menu's Close end here
+    // too. The core tells every user before the window ends with Cancel.
+    void reject() override;
+
+    // IServerView. The users box, the label and the byte totals are redrawn
+    // once per pass of the event loop, however many changes the pass made.
+    void AppendLog(const std::string& text) override;
+    void UpdateUserList(CUserList& roster) override;
+    void UpdateTraffic() override;
+    void ShowMessage(const std::string& text) override;
+
+private slots:
+    void OnBootUser();
+
+private:
+    bool InitDialog();  // true (failed) if the core did not start
+    void ScheduleRedraw();
+    void Redraw();
+
+    QLabel* m_totalClientsLabel = nullptr;
+    QLabel* m_bytesWrittenLabel = nullptr;
+    QLabel* m_bytesReadLabel = nullptr;
+    QPlainTextEdit* m_userList = nullptr;
+    QPlainTextEdit* m_log = nullptr;
+    QPushButton* m_shutdownButton = nullptr;
+    CChatServer m_server;
+
+    CUserList* m_pPendingRoster = nullptr;  // redraw the users box from this
+    bool m_bTrafficPending = false;         // redraw the byte totals
+    bool m_bRedrawQueued = false;           // a Redraw is already posted
+    bool m_bShutDown = false;               // the core has been shut down
+};
