@@ -1,0 +1,338 @@
+// The client window: its commands without a server, the input box's byte
+// limit, and whole sessions against a real server program running beside
+// the test (the sign-on blocks this thread, so the server cannot run in it).
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <string>
+
+#include "AboutDlg.h"
+#include "ClientDlg.h"
+#include "RawClient.h"
+#include "Resources.h"
+#include "TestSupport.h"
+#include "Traffic.h"
+#include "WindowTest.h"
+
+namespace {
+
+// zephran-server in a process of its own, its log collected in a file.
+class CLoggedServer {
+public:
+    ~CLoggedServer() { Stop(); }
+
+    bool Start()
+    {
+        m_process.setStandardOutputFile(m_dir.filePath(QString("log%1").arg(++m_nRuns)));
+        m_process.start(QStringLiteral(ZEPHRAN_SERVER_PROGRAM), {});
+        return !m_process.waitForStarted(5000) || !WaitFor([] { return IsListening(2050); });
+    }
+    // SIGTERM: the server tells its users it is going, then exits.
+    void Stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+    QStringList Lines() const
+    {
+        QFile file(m_dir.filePath(QString("log%1").arg(m_nRuns)));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QStringList lines = QString::fromLocal8Bit(file.readAll()).split('\n');
+        lines.removeLast();
+        return lines;
+    }
+    bool WaitForLine(const QString& line, int count = 1)
+    {
+        return WaitFor([&] { return Lines().count(line) >= count; });
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    int m_nRuns = 0;
+};
+
+class CClientDlgTest : public ::testing::Test {
+protected:
+    CClientDlgTest()
+    {
+        sockaddr_in server{};
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_dlg.SetServerAddress(server);
+        m_dlg.SetUserName("guest");
+    }
+
+    QPlainTextEdit* Log() const { return m_dlg.ControlAs<QPlainTextEdit>(IDC_LOG); }
+    QString Users() const { return m_dlg.ControlAs<QPlainTextEdit>(IDC_USERS)->toPlainText(); }
+    QString Label(int id) const { return m_dlg.ControlAs<QLabel>(id)->text(); }
+    QLineEdit* Input() const { return m_dlg.ControlAs<QLineEdit>(IDC_INPUT); }
+    void Click(int id) { QTest::mouseClick(m_dlg.ControlAs<QPushButton>(id), Qt::LeftButton); }
+    // Click into the input box, type the line and press Enter.
+    void Type(const QString& line)
+    {
+        QTest::mouseClick(Input(), Qt::LeftButton);
+        QTest::keyClicks(Input(), line);
+        QTest::keyClick(Input(), Qt::Key_Return);
+    }
+    bool LogHas(const QString& line, int count = 1)
+    {
+        return WaitFor([&] { return LogLines(Log()).count(line) >= count; });
+    }
+    // Logon and wait until this client lists itself.
+    bool Logon()
+    {
+        const int joins = LogLines(Log()).count("* guest has joined the chat!");
+        Click(IDC_LOGON);
+        return !LogHas("* guest has joined the chat!", joins + 1) ||
+               !WaitFor([&] { return Label(IDC_TOTAL_CLIENTS) == "Total Clients: 1"; });
+    }
+
+    CPortLock m_portLock;
+    CLoggedServer m_server;
+    CClientDlg m_dlg;
+};
+
+TEST_F(CClientDlgTest, OpensReadyToTypeWithEveryButtonEnabled)
+{
+    RunModal(m_dlg, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&m_dlg));
+        EXPECT_EQ(QApplication::focusWidget(), Input());
+        EXPECT_EQ(Log()->toPlainText(), "");
+        EXPECT_EQ(Label(IDC_TOTAL_CLIENTS), "");
+        for (int id : {IDC_LOGON, IDC_DISCONNECT, IDC_QUIT, IDC_SEND})
+            EXPECT_TRUE(m_dlg.ControlAs<QPushButton>(id)->isEnabled()) << id;
+        EXPECT_TRUE(m_dlg.ControlAs<QPushButton>(IDC_SEND)->isDefault());
+    });
+}
+
+TEST_F(CClientDlgTest, CommandsWhileNotConnectedOnlyLog)
+{
+    RunModal(m_dlg, [&] {
+        Type("hello");
+        EXPECT_EQ(Input()->text(), "");
+        Type("");
+        Click(IDC_DISCONNECT);
+        Click(IDC_DISCONNECT);
+        // Enter on a focused push button presses that button, not Send.
+        m_dlg.ControlAs<QPushButton>(IDC_DISCONNECT)->setFocus();
+        QTest::keyClick(m_dlg.ControlAs<QPushButton>(IDC_DISCONNECT), Qt::Key_Return);
+        EXPECT_EQ(LogLines(Log()), (QStringList{"You are not connected to the server!",
+                                                "Already disconnected!", "Disconnected from server",
+                                                "Already disconnected!", "Disconnected from server",
+                                                "Already disconnected!", "Disconnected from server"}));
+        EXPECT_TRUE(m_dlg.isVisible());
+    });
+}
+
+TEST_F(CClientDlgTest, InputTakesAtMost506BytesLessTheName)
+{
+    // "guest" leaves 501 bytes; a paste is cut to fit.
+    Input()->insert(QString(600, 'a'));
+    EXPECT_EQ(Input()->text(), QString(501, 'a'));
+    QTest::keyClicks(Input(), "b");
+    EXPECT_EQ(Input()->text(), QString(501, 'a'));
+
+    // Bytes of the locale's encoding count, not characters: é takes two.
+    Input()->clear();
+    Input()->insert(QString(300, u'é'));
+    EXPECT_EQ(Input()->text(), QString(250, u'é'));
+    Input()->insert(QString(u'é'));
+    EXPECT_EQ(Input()->text().size(), 250);
+    QTest::keyClicks(Input(), "x");
+    EXPECT_EQ(Input()->text().toLocal8Bit().size(), 501);
+
+    // What is cut is what was pasted, not the text after the cursor.
+    Input()->setText(QString(500, 'a') + "z");
+    Input()->setCursorPosition(1);
+    Input()->insert("0123");
+    EXPECT_EQ(Input()->text(), "a" + QString(499, 'a') + "z");
+    Input()->setText(QString(496, 'a') + "z");
+    Input()->setCursorPosition(1);
+    Input()->insert("0123456789");
+    EXPECT_EQ(Input()->text(), "a0123" + QString(495, 'a') + "z");
+
+    // A character that does not fit whole is left out whole.
+    m_dlg.SetUserName(std::string(503, 'n'));
+    Input()->clear();
+    Input()->insert(QString::fromUtf8("\xF0\x9F\x98\x80"));  // four bytes, two UTF-16 units
+    EXPECT_EQ(Input()->text(), "");
+    Input()->insert(QString(u'é'));
+    EXPECT_EQ(Input()->text(), QString(u'é'));
+
+    // However long the name, one byte is left.
+    m_dlg.SetUserName(std::string(600, 'n'));
+    Input()->clear();
+    Input()->insert("ab");
+    EXPECT_EQ(Input()->text(), "a");
+}
+
+TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
+{
+    ASSERT_FALSE(m_server.Start());
+    const int result = RunModal(m_dlg, [&] {
+        ASSERT_FALSE(Logon());
+        const QStringList lines = LogLines(Log());
+        const int ping = lines[7].section(' ', 3, 3).toInt();
+        EXPECT_EQ(lines.mid(0, 11),
+                  (QStringList{"Connecting to server at: 127.0.0.1", "Connected.  Checking Version",
+                               "Checking version", "Version 2 verified.", "Receiving Room Information...",
+                               "Responding to server's ping", "",
+                               QString("Server reports a %1 ms ping time").arg(ping),
+                               "Moving to UDP broadcast port", "Sending contact information",
+                               "* guest has joined the chat!"}));
+        EXPECT_EQ(Users(), QString("guest (%1)\n").arg(ping));
+
+        // Enter sends and empties the box; an empty line sends nothing, so
+        // the next relay follows the first directly.
+        Type("hello");
+        EXPECT_EQ(Input()->text(), "");
+        ASSERT_TRUE(LogHas("<guest> hello"));
+        Type("");
+        Type("again");
+        ASSERT_TRUE(LogHas("<guest> again"));
+        EXPECT_EQ(LogLines(Log()).mid(LogLines(Log()).indexOf("<guest> hello")),
+                  (QStringList{"<guest> hello", "<guest> again"}));
+
+        Click(IDC_DISCONNECT);
+        EXPECT_EQ(LogLines(Log()).last(), "Disconnected from server");
+        EXPECT_EQ(Users(), "");
+        EXPECT_EQ(Label(IDC_TOTAL_CLIENTS), "");
+        ASSERT_TRUE(m_server.WaitForLine(Shown("\x03guest")));
+        Click(IDC_DISCONNECT);
+        EXPECT_EQ(LogLines(Log()).mid(LogLines(Log()).size() - 2),
+                  (QStringList{"Already disconnected!", "Disconnected from server"}));
+
+        // The totals carry on across the new sign-on.
+        WaitFor([] { return false; }, std::chrono::milliseconds(20));
+        const QString readBefore = Label(IDC_BYTES_READ);
+        const std::int64_t read = g_bytesRead;
+        ASSERT_FALSE(Logon());
+        WaitFor([] { return false; }, std::chrono::milliseconds(20));
+        EXPECT_EQ(readBefore, QString("Bytes Read: %1").arg(read));
+        EXPECT_GT(g_bytesRead, read);
+        EXPECT_EQ(Label(IDC_BYTES_READ), QString("Bytes Read: %1").arg(g_bytesRead));
+        EXPECT_EQ(Label(IDC_BYTES_WRITTEN), QString("Bytes Written: %1").arg(g_bytesWritten));
+    });
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(m_server.Lines().count(Shown("\x02<guest> hello")), 1);
+    EXPECT_EQ(m_server.Lines().count(Shown("\x02<guest> again")), 1);
+}
+
+// Quit, the close box and the window menu's Close sign off before ending.
+enum class EQuit { Button, CloseBox, MenuClose };
+
+std::string TriggerName(const ::testing::TestParamInfo<EQuit>& info)
+{
+    static const char* const names[] = {"Button", "CloseBox", "MenuClose"};
+    return names[static_cast<int>(info.param)];
+}
+
+class CClientQuitTest : public CClientDlgTest, public ::testing::WithParamInterface<EQuit> {};
+
+TEST_P(CClientQuitTest, SignsOffThenEnds)
+{
+    ASSERT_FALSE(m_server.Start());
+    const int result = RunModal(m_dlg, [&] {
+        ASSERT_FALSE(Logon());
+        switch (GetParam()) {
+        case EQuit::Button:
+            Click(IDC_QUIT);
+            break;
+        case EQuit::CloseBox:
+            m_dlg.close();
+            break;
+        case EQuit::MenuClose:
+            m_dlg.OnSysCommand(SC_CLOSE);
+            break;
+        }
+        EXPECT_FALSE(m_dlg.isVisible());
+    });
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(LogLines(Log()).last(), "Disconnected from server");
+    EXPECT_TRUE(m_server.WaitForLine(Shown("\x03guest")));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryTrigger, CClientQuitTest,
+                         ::testing::Values(EQuit::Button, EQuit::CloseBox, EQuit::MenuClose),
+                         TriggerName);
+
+TEST_F(CClientDlgTest, EscapeEndsWithoutSigningOff)
+{
+    ASSERT_FALSE(m_server.Start());
+    const int result = RunModal(m_dlg, [&] {
+        ASSERT_FALSE(Logon());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&m_dlg));
+        QTest::keyClick(Input(), Qt::Key_Escape);
+        EXPECT_FALSE(m_dlg.isVisible());
+    });
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(LogLines(Log()).last(), "* guest has joined the chat!");
+    // The server still has guest in its room.
+    CRawClient other;
+    ASSERT_FALSE(other.SignOn("other"));
+    ASSERT_EQ(other.m_room.size(), 1u);
+    EXPECT_EQ(other.m_room[0].first, "guest");
+}
+
+TEST_F(CClientDlgTest, ServerShutdownLeavesTheWindowOpenForANewLogon)
+{
+    ASSERT_FALSE(m_server.Start());
+    RunModal(m_dlg, [&] {
+        ASSERT_FALSE(Logon());
+        m_server.Stop();
+        ASSERT_TRUE(LogHas("Disconnected."));
+        EXPECT_EQ(LogLines(Log()).mid(LogLines(Log()).size() - 2),
+                  (QStringList{"The server was terminated.", "Disconnected."}));
+        EXPECT_TRUE(m_dlg.isVisible());
+        EXPECT_EQ(Users(), "");
+        EXPECT_EQ(Label(IDC_TOTAL_CLIENTS), "");
+
+        ASSERT_FALSE(m_server.Start());
+        ASSERT_FALSE(Logon());
+        EXPECT_EQ(Users().count('\n'), 1);
+    });
+}
+
+TEST_F(CClientDlgTest, LogonWithNoServerSaysSoAndEnds)
+{
+    ASSERT_FALSE(IsListening(2050));
+    CBoxAnswerer answerer;
+    const int result = RunModal(m_dlg, [&] { Click(IDC_LOGON); });
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(answerer.Texts(),
+              QStringList{"Error in socket connect -- Possibly the server is down or not at this address."});
+    EXPECT_EQ(LogLines(Log()), QStringList{"Connecting to server at: 127.0.0.1"});
+    EXPECT_EQ(Label(IDC_TOTAL_CLIENTS), "Total Clients: ?");
+}
+
+TEST_F(CClientDlgTest, WindowMenuAboutCommandOpensTheAboutBox)
+{
+    RunModal(m_dlg, [&] {
+        QString caption;
+        QTimer::singleShot(0, &m_dlg, [&] {
+            if (auto* pAbout = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
+                caption = pAbout->windowTitle();
+                pAbout->accept();
+            }
+        });
+        m_dlg.OnSysCommand(IDM_ABOUTBOX);
+        EXPECT_EQ(caption, "About ZEPHRAN");
+        EXPECT_TRUE(m_dlg.isVisible());
+    });
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+#pragma once
+// Helpers for tests of the main windows under the offscreen platform: run a
+// window modally with the test's steps inside its loop, wait (bounded) while
+// the Qt loop runs, and answer message boxes as a person would.
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QTimer>
+
+// Run the Qt loop until pred holds or the time is up; pred's final value.
+inline bool WaitFor(const std::function<bool()>& pred,
+                    std::chrono::milliseconds limit = std::chrono::seconds(10))
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred()) {
+        if (clock.elapsed() >= limit.count())
+            return pred();
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+// exec() the dialog with steps run from inside its modal loop. Whatever the
+// steps leave open is ended, so a failed assertion cannot hang the test.
+inline int RunModal(QDialog& dlg, const std::function<void()>& steps)
+{
+    QTimer::singleShot(0, &dlg, [&dlg, steps] {
+        steps();
+        if (dlg.isVisible())
+            dlg.done(QDialog::Rejected);
+    });
+    return dlg.exec();
+}
+
+// Presses OK on every message box that opens while it lives, and remembers
+// what each said.
+class CBoxAnswerer {
+public:
+    struct CBox {
+        QString caption, text;
+        QMessageBox::Icon icon;
+        int buttons;
+    };
+
+    CBoxAnswerer()
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (pBox == nullptr || !pBox->isVisible())
+                return;
+            m_boxes.push_back({pBox->windowTitle(), pBox->text(), pBox->icon(),
+                               static_cast<int>(pBox->buttons().size())});
+            pBox->button(QMessageBox::Ok)->click();
+        });
+        m_timer.start();
+    }
+
+    QStringList Texts() const
+    {
+        QStringList texts;
+        for (const CBox& box : m_boxes)
+            texts << box.text;
+        return texts;
+    }
+
+    std::vector<CBox> m_boxes;
+
+private:
+    QTimer m_timer;
+};
+
+// The lines of a log box; the log ends every line with a break, so the text
+// after the last one is left out.
+inline QStringList LogLines(const QPlainTextEdit* pLog)
+{
+    QStringList lines = pLog->toPlainText().split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// A datagram's text as the log shows it: the locale's bytes, type byte first.
+inline QString Shown(const std::string& bytes)
+{
+    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
