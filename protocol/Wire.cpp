@@ -92,12 +92,16 @@ CNewUserText ScanNewText(std::string_view text)
     if (i < n && (text[i] == '+' || text[i] == '-'))
         negative = text[i++] == '-';
 
+    // A leading 0 means octal, 0x hexadecimal. Like the C library's scan, a
+    // "0x" is taken whole even when no hexadecimal digit follows: it reads 0.
     int base = 10;
+    bool bareHexPrefix = false;
     if (i < n && text[i] == '0') {
         base = 8;
-        if (i + 2 < n && (text[i + 1] == 'x' || text[i + 1] == 'X') && DigitValue(text[i + 2]) < 16) {
+        if (i + 1 < n && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
             base = 16;
             i += 2;
+            bareHexPrefix = true;
         }
     }
 
@@ -117,7 +121,7 @@ CNewUserText ScanNewText(std::string_view text)
             magnitude = magnitude * static_cast<unsigned>(base) + digit;
         ++i;
     }
-    if (i == firstDigit)
+    if (i == firstDigit && !bareHexPrefix)
         return {0, std::string(text)};  // no number: nothing consumed
 
     std::int64_t value;

