@@ -130,8 +130,11 @@ QHash<int, QWidget*> CDialogBuilder::Build(const CDialogTemplate& tmpl, QDialog*
                 pFirstTab = pWidget;
             pLastTab = pWidget;
         }
-        if (ctl.id != IDC_STATIC)
+        if (ctl.id != IDC_STATIC) {
+            // Named by id, so that tests and tools can find a control.
+            pWidget->setObjectName(QStringLiteral("control%1").arg(ctl.id));
             controls.insert(ctl.id, pWidget);
+        }
     }
     // The first control in tab order has the focus when the dialog opens.
     if (pFirstTab)

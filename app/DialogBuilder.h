@@ -33,7 +33,8 @@ public:
     static QString StaticText(const char* text, std::uint32_t style);
 
     // Builds every control of tmpl on pDialog and returns the widgets by
-    // control id (controls without an id are left out).
+    // control id (controls without an id are left out). A control with an id
+    // is also named "control<id>".
     static QHash<int, QWidget*> Build(const CDialogTemplate& tmpl, QDialog* pDialog);
 
 private:

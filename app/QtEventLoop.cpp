@@ -1,6 +1,8 @@
 #include "QtEventLoop.h"
 
 #include <cerrno>
+#include <utility>
+#include <vector>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -72,6 +74,23 @@ int CQtEventLoop::RunOnce(int timeoutMs)
 
 void CQtEventLoop::PumpRepaint()
 {
+    // Qt's glib-based dispatcher (the usual one on Linux) does not honour
+    // ExcludeSocketNotifiers, so the notifiers are switched off for the pump
+    // themselves. Readiness is level-triggered: nothing is lost, it is
+    // delivered once the blocking call has returned to the loop.
+    std::vector<std::pair<int, QSocketNotifier*>> held;
+    held.reserve(m_entries.size());
+    for (const auto& [fd, entry] : m_entries)
+        if (entry.pNotifier->isEnabled()) {
+            entry.pNotifier->setEnabled(false);
+            held.emplace_back(fd, entry.pNotifier);
+        }
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
                                     QEventLoop::ExcludeSocketNotifiers);
+    // Only those still watched come back on; an unwatched one awaits deletion.
+    for (const auto& [fd, pNotifier] : held) {
+        const auto it = m_entries.find(fd);
+        if (it != m_entries.end() && it->second.pNotifier == pNotifier)
+            pNotifier->setEnabled(true);
+    }
 }

@@ -21,7 +21,8 @@ public:
     // once and deleted when control is back in the Qt loop.
     void Unwatch(int fd) override;
     int RunOnce(int timeoutMs) override;
-    // Repaints and timers only: no user input, no socket notification.
+    // Repaints, timers and posted events only: no user input, and no socket
+    // notification (the notifiers are off while it runs).
     void PumpRepaint() override;
 
     bool IsWatched(int fd) const { return m_entries.count(fd) != 0; }
