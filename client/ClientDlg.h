@@ -48,6 +48,7 @@ private:
     void Redraw();
     void SetTotalClients(const char* text);  // after drawing what is pending
 
+    // The controls, bound once when the template has been laid out.
     QLabel* m_totalClientsLabel = nullptr;
     QLabel* m_bytesWrittenLabel = nullptr;
     QLabel* m_bytesReadLabel = nullptr;

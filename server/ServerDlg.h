@@ -42,6 +42,7 @@ private:
     void ScheduleRedraw();
     void Redraw();
 
+    // The controls, bound once when the template has been laid out.
     QLabel* m_totalClientsLabel = nullptr;
     QLabel* m_bytesWrittenLabel = nullptr;
     QLabel* m_bytesReadLabel = nullptr;
