@@ -14,7 +14,7 @@
 #include "SocketLayer.h"
 #include "Traffic.h"
 
-CChatApp theApp;
+CChatApp g_theApp;
 
 CChatApp::CChatApp()
 {

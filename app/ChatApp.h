@@ -13,4 +13,4 @@ public:
 };
 
 // The one application object.
-extern CChatApp theApp;
+extern CChatApp g_theApp;

@@ -9,6 +9,6 @@ int main(int, char* argv[])
     // The program reads no command line, so Qt is shown only its name.
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
-    theApp.InitInstance();
+    g_theApp.InitInstance();
     return 0;
 }
