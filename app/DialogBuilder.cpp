@@ -126,7 +126,7 @@ QHash<int, QWidget*> CDialogBuilder::Build(const CDialogTemplate& tmpl, QDialog*
         if (ctl.style & CS_TABSTOP) {
             if (pLastTab)
                 QWidget::setTabOrder(pLastTab, pWidget);
-            else if (pWidget->isEnabled())
+            if (pFirstTab == nullptr && pWidget->isEnabled())
                 pFirstTab = pWidget;
             pLastTab = pWidget;
         }
@@ -136,7 +136,7 @@ QHash<int, QWidget*> CDialogBuilder::Build(const CDialogTemplate& tmpl, QDialog*
             controls.insert(ctl.id, pWidget);
         }
     }
-    // The first control in tab order has the focus when the dialog opens.
+    // The first enabled control in tab order has the focus when the dialog opens.
     if (pFirstTab)
         pFirstTab->setFocus();
     return controls;
@@ -152,15 +152,15 @@ QWidget* CDialogBuilder::CreateControl(const CControlTemplate& ctl, QWidget* pPa
         pButton->setDefault(ctl.style & CS_DEFAULT);
         return pButton;
     }
-    case EControlKind::Edit:
+    case EControlKind::Edit: {
         if (ctl.style & CS_MULTILINE)
             return CreateMultiLineEdit(ctl, pParent);
-        else {
-            auto* pEdit = new QLineEdit(QString::fromLocal8Bit(ctl.text), pParent);
-            pEdit->setFrame(ctl.style & (CS_BORDER | CS_STATICEDGE));
-            pEdit->setReadOnly(ctl.style & CS_READONLY);
-            return pEdit;
-        }
+        // A line edit always scrolls sideways as text is typed.
+        auto* pEdit = new QLineEdit(QString::fromLocal8Bit(ctl.text), pParent);
+        pEdit->setFrame(ctl.style & (CS_BORDER | CS_STATICEDGE));
+        pEdit->setReadOnly(ctl.style & CS_READONLY);
+        return pEdit;
+    }
     case EControlKind::Static:
         return CreateStatic(ctl, pParent);
     case EControlKind::GroupBox:
