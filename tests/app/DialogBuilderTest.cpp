@@ -45,6 +45,7 @@ private slots:
     void TemplatesAreLaidOutInDialogUnits();
     void TabOrderAndFirstFocusFollowTheTemplate_data();
     void TabOrderAndFirstFocusFollowTheTemplate();
+    void FirstFocusSkipsADisabledTabStop();
     void DefaultButtonsAreTheTemplates_data();
     void DefaultButtonsAreTheTemplates();
     void LogAndUsersBoxesFollowTheirStyles();
@@ -148,6 +149,25 @@ void CDialogBuilderTest::TabOrderAndFirstFocusFollowTheTemplate()
     QApplication::setActiveWindow(&dlg);
     QVERIFY(QTest::qWaitForWindowActive(&dlg));
     QCOMPARE(IdOf(QApplication::focusWidget()), tabOrder.front());
+}
+
+void CDialogBuilderTest::FirstFocusSkipsADisabledTabStop()
+{
+    const CControlTemplate controls[] = {
+        {IDC_STATIC, EControlKind::Static, "&Name:", 5, 5, 40, 10, 0},
+        {10, EControlKind::PushButton, "Off", 5, 20, 40, 14, CS_TABSTOP | CS_DISABLED},
+        {11, EControlKind::Edit, "", 5, 40, 40, 14, CS_BORDER},  // no tab stop
+        {12, EControlKind::Edit, "", 5, 60, 40, 14, CS_BORDER | CS_TABSTOP},
+    };
+    const CDialogTemplate tmpl{999, "Test", 100, 100, DS_SYSMENU, "MS Sans Serif", 8, controls};
+    QDialog dlg;
+    CDialogBuilder::Build(tmpl, &dlg);
+    QCOMPARE(TabChain(dlg), (IdList{10, 12}));
+    QCOMPARE(dlg.findChild<QLabel*>()->text(), QStringLiteral("Name:"));
+    dlg.show();
+    QApplication::setActiveWindow(&dlg);
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    QCOMPARE(IdOf(QApplication::focusWidget()), 12);
 }
 
 void CDialogBuilderTest::DefaultButtonsAreTheTemplates_data()
