@@ -13,6 +13,7 @@
 #include "ProgramIcon.h"
 #include "Resources.h"
 #include "Traffic.h"
+#include "UserList.h"
 
 CMainDialog::CMainDialog(int templateId, QWidget* pParent) : QDialog(pParent)
 {
@@ -23,6 +24,8 @@ CMainDialog::CMainDialog(int templateId, QWidget* pParent) : QDialog(pParent)
     m_pLog = ControlAs<QPlainTextEdit>(IDC_LOG);
     m_pBytesRead = ControlAs<QLabel>(IDC_BYTES_READ);
     m_pBytesWritten = ControlAs<QLabel>(IDC_BYTES_WRITTEN);
+    m_pUsers = ControlAs<QPlainTextEdit>(IDC_USERS);
+    m_pTotalClients = ControlAs<QLabel>(IDC_TOTAL_CLIENTS);
     setWindowIcon(LoadProgramIcon());
     if (pTemplate->style & DS_SYSMENU)
         BuildWindowMenu(pTemplate->style);
@@ -108,3 +111,54 @@ void CMainDialog::DrawTraffic()
 }
 
 void CMainDialog::ShowMessageBox(const std::string& text) { ShowProgramMessageBox(this, text); }
+
+QString CMainDialog::ToDisplay(const std::string& bytes)
+{
+    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()))
+        .replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
+void CMainDialog::QueueUserList(CUserList& roster)
+{
+    m_pPendingRoster = &roster;
+    ScheduleDraw();
+}
+
+void CMainDialog::QueueTraffic()
+{
+    m_bTrafficPending = true;
+    ScheduleDraw();
+}
+
+void CMainDialog::ScheduleDraw()
+{
+    if (m_bDrawQueued)
+        return;
+    m_bDrawQueued = true;
+    QMetaObject::invokeMethod(this, &CMainDialog::DrawPending, Qt::QueuedConnection);
+}
+
+void CMainDialog::DrawPending()
+{
+    m_bDrawQueued = false;
+    if (m_pPendingRoster && m_pUsers && m_pTotalClients) {
+        m_pUsers->setPlainText(ToDisplay(FormatUsers(*m_pPendingRoster)));
+        m_pTotalClients->setText(QStringLiteral("Total Clients: %1").arg(m_pPendingRoster->m_nCount));
+    }
+    m_pPendingRoster = nullptr;
+    if (m_bTrafficPending) {
+        m_bTrafficPending = false;
+        DrawTraffic();
+    }
+}
+
+void CMainDialog::ClearUsers()
+{
+    m_pPendingRoster = nullptr;
+    if (m_pUsers)
+        m_pUsers->clear();
+    if (m_pTotalClients)
+        m_pTotalClients->clear();
+}
+
+std::string CMainDialog::FormatUsers(const CUserList& /*roster*/) const { return {}; }

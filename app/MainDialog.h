@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+class CUserList;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -47,17 +48,39 @@ public:
     // as caption, modal over this window. Returns when answered.
     void ShowMessageBox(const std::string& text);
 
+    // Bytes as the boxes show them: the locale's narrow character set, with
+    // each "\r\n" ending a line.
+    static QString ToDisplay(const std::string& bytes);
+
 protected:
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
 
+    // The users box with "Total Clients: %i", and the byte totals, change
+    // with every datagram of a busy room; the eye sees only the last value of
+    // each pass of the event loop, so they are drawn once per pass from what
+    // is current then.
+    void QueueUserList(CUserList& roster);
+    void QueueTraffic();
+    void DrawPending();  // draw what is queued now, ahead of a direct change
+    void ClearUsers();   // empty the users box and the label at once
+    // The users box text of this window, one entry per user from the head.
+    virtual std::string FormatUsers(const CUserList& roster) const;
+
 private:
     void BuildWindowMenu(std::uint32_t dialogStyle);
+    void ScheduleDraw();
 
     QHash<int, QWidget*> m_controls;
     QMenu* m_pWindowMenu = nullptr;
     QPlainTextEdit* m_pLog = nullptr;
     QLabel* m_pBytesRead = nullptr;
     QLabel* m_pBytesWritten = nullptr;
+    QPlainTextEdit* m_pUsers = nullptr;
+    QLabel* m_pTotalClients = nullptr;
+
+    CUserList* m_pPendingRoster = nullptr;  // redraw the users box from this
+    bool m_bTrafficPending = false;         // redraw the byte totals
+    bool m_bDrawQueued = false;             // a DrawPending is already posted
 };
 
 // The system-command ids of the window menu's platform entries.

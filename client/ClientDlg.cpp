@@ -16,24 +16,6 @@
 
 namespace {
 
-// Bytes as the boxes show them: the locale's narrow character set, with each
-// "\r\n" ending a line.
-QString ToDisplay(const std::string& bytes)
-{
-    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()))
-        .replace(QLatin1String("\r\n"), QLatin1String("\n"));
-}
-
-// "%s (%i)\r\n" for every user from the head, newest first. The links are
-// followed directly rather than with the roster's cursor, which a redraw
-// must never move.
-std::string FormatUsers(const CUserList& roster)
-{
-    std::string text;
-    for (const CUserNode* pNode = roster.m_pHead; pNode; pNode = pNode->pNext)
-        text += pNode->pUser->m_name + " (" + std::to_string(pNode->pUser->m_ping) + ")\r\n";
-    return text;
-}
 
 // The server relays a line as "%c<%s> %s" and its zero byte: the name and
 // five bytes more. A line longer than this would make a relay that no client
@@ -165,21 +147,17 @@ void CClientDlg::AppendLog(const std::string& text)
 
 void CClientDlg::UpdateUserList(CUserList& roster)
 {
-    m_pPendingRoster = &roster;
-    ScheduleRedraw();
+    QueueUserList(roster);
 }
 
 void CClientDlg::ClearUserList()
 {
-    m_pPendingRoster = nullptr;
-    m_userList->clear();
-    m_totalClientsLabel->clear();
+    ClearUsers();
 }
 
 void CClientDlg::UpdateTraffic()
 {
-    m_bTrafficPending = true;
-    ScheduleRedraw();
+    QueueTraffic();
 }
 
 void CClientDlg::ShowMessage(const std::string& text)
@@ -187,33 +165,19 @@ void CClientDlg::ShowMessage(const std::string& text)
     ShowMessageBox(text);
 }
 
+// "%s (%i)\r\n" for every user from the head, newest first. The links are
+// followed directly rather than with the roster's cursor, which a redraw
+// must never move.
+std::string CClientDlg::FormatUsers(const CUserList& roster) const
+{
+    std::string text;
+    for (const CUserNode* pNode = roster.m_pHead; pNode; pNode = pNode->pNext)
+        text += pNode->pUser->m_name + " (" + std::to_string(pNode->pUser->m_ping) + ")\r\n";
+    return text;
+}
+
 void CClientDlg::SetTotalClients(const char* text)
 {
-    Redraw();  // what was pending came first
+    DrawPending();  // what was pending came first
     m_totalClientsLabel->setText(QString::fromLatin1(text));
-}
-
-// Chat traffic changes the totals with every datagram; the eye sees only the
-// last value of each pass of the event loop, so that is all that is drawn.
-void CClientDlg::ScheduleRedraw()
-{
-    if (m_bRedrawQueued)
-        return;
-    m_bRedrawQueued = true;
-    QMetaObject::invokeMethod(this, &CClientDlg::Redraw, Qt::QueuedConnection);
-}
-
-void CClientDlg::Redraw()
-{
-    m_bRedrawQueued = false;
-    if (m_pPendingRoster) {
-        m_userList->setPlainText(ToDisplay(FormatUsers(*m_pPendingRoster)));
-        m_totalClientsLabel->setText(
-            QStringLiteral("Total Clients: %1").arg(m_pPendingRoster->m_nCount));
-        m_pPendingRoster = nullptr;
-    }
-    if (m_bTrafficPending) {
-        m_bTrafficPending = false;
-        DrawTraffic();
-    }
 }

@@ -36,6 +36,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;  // the close box is Quit
+    std::string FormatUsers(const CUserList& roster) const override;
 
 private slots:
     void OnLogon();
@@ -44,8 +45,6 @@ private slots:
     void OnSend();
 
 private:
-    void ScheduleRedraw();
-    void Redraw();
     void SetTotalClients(const char* text);  // after drawing what is pending
 
     // The controls, bound once when the template has been laid out.
@@ -58,8 +57,4 @@ private:
     std::string m_name;
     sockaddr_in m_serverAddr{};
     CChatClient m_client;
-
-    CUserList* m_pPendingRoster = nullptr;  // redraw the users box from this
-    bool m_bTrafficPending = false;         // redraw the byte totals
-    bool m_bRedrawQueued = false;           // a Redraw is already posted
 };

@@ -10,35 +10,6 @@
 #include "UserInfo.h"
 #include "UserList.h"
 
-namespace {
-
-// Bytes as the boxes show them: the locale's narrow character set, with each
-// "\r\n" ending a line.
-QString ToDisplay(const std::string& bytes)
-{
-    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()))
-        .replace(QLatin1String("\r\n"), QLatin1String("\n"));
-}
-
-// "%s (%i)\r\n @%s:%i\r\n" for every user from the head, newest first. The
-// links are followed directly rather than with the roster's cursor: a redraw
-// can run while a sign-on is walking the roster with it.
-std::string FormatUsers(const CUserList& roster)
-{
-    std::string text;
-    char addr[INET_ADDRSTRLEN];
-    for (const CUserNode* pNode = roster.m_pHead; pNode; pNode = pNode->pNext) {
-        const CUserInfo& user = *pNode->pUser;
-        if (!inet_ntop(AF_INET, &user.m_addr.sin_addr, addr, sizeof addr))
-            addr[0] = '\0';
-        text += user.m_name + " (" + std::to_string(user.m_ping) + ")\r\n @" + addr + ":"
-            + std::to_string(ntohs(user.m_addr.sin_port)) + "\r\n";
-    }
-    return text;
-}
-
-}  // namespace
-
 CServerDlg::CServerDlg(QWidget* pParent) : CMainDialog(IDD_SERVER_DIALOG, pParent)
 {
     m_totalClientsLabel = ControlAs<QLabel>(IDC_TOTAL_CLIENTS);
@@ -94,42 +65,32 @@ void CServerDlg::AppendLog(const std::string& text)
 
 void CServerDlg::UpdateUserList(CUserList& roster)
 {
-    m_pPendingRoster = &roster;
-    ScheduleRedraw();
+    QueueUserList(roster);
 }
 
 void CServerDlg::UpdateTraffic()
 {
-    m_bTrafficPending = true;
-    ScheduleRedraw();
+    QueueTraffic();
+}
+
+// "%s (%i)\r\n @%s:%i\r\n" for every user from the head, newest first. The
+// links are followed directly rather than with the roster's cursor: a redraw
+// can run while a sign-on is walking the roster with it.
+std::string CServerDlg::FormatUsers(const CUserList& roster) const
+{
+    std::string text;
+    char addr[INET_ADDRSTRLEN];
+    for (const CUserNode* pNode = roster.m_pHead; pNode; pNode = pNode->pNext) {
+        const CUserInfo& user = *pNode->pUser;
+        if (!inet_ntop(AF_INET, &user.m_addr.sin_addr, addr, sizeof addr))
+            addr[0] = '\0';
+        text += user.m_name + " (" + std::to_string(user.m_ping) + ")\r\n @" + addr + ":"
+            + std::to_string(ntohs(user.m_addr.sin_port)) + "\r\n";
+    }
+    return text;
 }
 
 void CServerDlg::ShowMessage(const std::string& text)
 {
     ShowMessageBox(text);
-}
-
-// A busy server changes the totals with every datagram; the eye sees only the
-// last value of each pass of the event loop, so that is all that is drawn.
-void CServerDlg::ScheduleRedraw()
-{
-    if (m_bRedrawQueued)
-        return;
-    m_bRedrawQueued = true;
-    QMetaObject::invokeMethod(this, &CServerDlg::Redraw, Qt::QueuedConnection);
-}
-
-void CServerDlg::Redraw()
-{
-    m_bRedrawQueued = false;
-    if (m_pPendingRoster) {
-        m_userList->setPlainText(ToDisplay(FormatUsers(*m_pPendingRoster)));
-        m_totalClientsLabel->setText(
-            QStringLiteral("Total Clients: %1").arg(m_pPendingRoster->m_nCount));
-        m_pPendingRoster = nullptr;
-    }
-    if (m_bTrafficPending) {
-        m_bTrafficPending = false;
-        DrawTraffic();
-    }
 }

@@ -34,13 +34,14 @@ public:
     void UpdateTraffic() override;
     void ShowMessage(const std::string& text) override;
 
+protected:
+    std::string FormatUsers(const CUserList& roster) const override;
+
 private slots:
     void OnBootUser();
 
 private:
     bool InitDialog();  // true (failed) if the core did not start
-    void ScheduleRedraw();
-    void Redraw();
 
     // The controls, bound once when the template has been laid out.
     QLabel* m_totalClientsLabel = nullptr;
@@ -50,9 +51,5 @@ private:
     QPlainTextEdit* m_log = nullptr;
     QPushButton* m_shutdownButton = nullptr;
     CChatServer m_server;
-
-    CUserList* m_pPendingRoster = nullptr;  // redraw the users box from this
-    bool m_bTrafficPending = false;         // redraw the byte totals
-    bool m_bRedrawQueued = false;           // a Redraw is already posted
     bool m_bShutDown = false;               // the core has been shut down
 };
