@@ -1,0 +1,212 @@
+// Fuzz target: the client's sign-on reader. The input plays the server's side
+// of the sign-on stream, arriving in pieces, against a client core's Logon.
+//
+// Input: one settings byte (bits 0-1: how the server ends the stream, see
+// EStreamEnd), the user name as a length byte and its bytes, then the stream
+// as pieces, each a length byte followed by that many bytes.
+//
+// Checked for every input: the roster's count equals its links; a failed
+// sign-on leaves the client disconnected with an empty room; a successful one
+// came from a complete answer and holds exactly its room entries; every log
+// line and message is one the sign-on writes, built only from bytes that
+// arrived; the hello went out as written. When the server half-closes (and so
+// reads what the client sent), also: exactly the complete answers sign on,
+// the client's bytes are exactly hello, echoes and port notice as far as it
+// got, and the announced port reaches the client's datagram socket.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ChatClient.h"
+#include "ClientLog.h"
+#include "FuzzCheck.h"
+#include "FuzzInput.h"
+#include "LoopbackDatagram.h"
+#include "LoopbackStream.h"
+#include "NetShim.h"
+#include "PollLoop.h"
+#include "Protocol.h"
+#include "UserInfo.h"
+#include "Wire.h"
+
+namespace {
+
+const char kLostText[] = "Error in sign-on -- The connection to the server was lost.";
+const char kBadRoomText[] = "Error in sign-on -- The server sent a damaged room list.";
+// A server that resets the connection at once may do so before the connect
+// has completed.
+const char kConnectText[] = "Error in socket connect -- Possibly the server is down or not at this address.";
+
+// What a server's answer made of these bytes comes to, read the way the
+// client reads it: verdict, room count, entries, two echoes, the ping.
+struct CAnswer {
+    explicit CAnswer(const std::string& stream) : m_stream(stream)
+    {
+        std::string field;
+        if (!Take(1, &field))
+            return;
+        verdict = static_cast<unsigned char>(field[0]);
+        if (verdict != PROTOCOL_VERSION || !Take(4, &field))
+            return;
+        const std::int32_t count = DecodeInt32(field.data());
+        for (std::int32_t k = 0; k < count; ++k) {
+            if (!Take(4, &field))
+                return;
+            const std::int32_t length = DecodeInt32(field.data());
+            if (length < 1 || length > HELLO_RECEIVE_SIZE - 1) {
+                damaged = true;
+                return;
+            }
+            std::string name;
+            if (!Take(static_cast<std::size_t>(length), &name) || !Take(4, &field))
+                return;
+            room.emplace_back(std::string(TextUpToZero(name)), DecodeInt32(field.data()));
+        }
+        for (int round = 0; round < 2; ++round) {
+            if (!Take(1, &field))
+                return;
+            echoes += field;
+        }
+        if (!Take(4, &field))
+            return;
+        ping = DecodeInt32(field.data());
+        complete = true;
+    }
+
+    bool Take(std::size_t n, std::string* pField)
+    {
+        if (m_stream.size() - m_pos < n)
+            return false;
+        *pField = m_stream.substr(m_pos, n);
+        m_pos += n;
+        return true;
+    }
+
+    int verdict = -1;  // -1: not even the verdict came
+    std::vector<std::pair<std::string, std::int32_t>> room;  // as sent, newest first
+    bool damaged = false;
+    std::string echoes;  // the probe bytes that came, which the client sends back
+    std::int32_t ping = 0;
+    bool complete = false;
+
+private:
+    const std::string& m_stream;
+    std::size_t m_pos = 0;
+};
+
+bool MayLog(const std::string& line, const CAnswer& answer)
+{
+    static const std::vector<std::string> kFixed = {
+        "Connecting to server at: 127.0.0.1",
+        "Connected.  Checking Version",
+        "Checking version",
+        "Version 2 verified.",
+        "Receiving Room Information...",
+        "Responding to server's ping",
+        "Moving to UDP broadcast port",
+        "Sending contact information",
+    };
+    for (const std::string& fixed : kFixed)
+        if (line == fixed)
+            return true;
+    if (answer.verdict >= 0 && answer.verdict != PROTOCOL_VERSION &&
+        line == "Version 2 is not same as server's version " + std::to_string(answer.verdict) + ".  Terminating...")
+        return true;
+    return answer.complete && line == "\r\nServer reports a " + std::to_string(answer.ping) + " ms ping time";
+}
+
+std::string UserName(CFuzzInput& in)
+{
+    // A name typed into the window never holds a zero byte.
+    std::string name = in.Counted();
+    for (char& c : name)
+        if (c == '\0')
+            c = '0';
+    return name;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t size)
+{
+    CFuzzInput in(pData, size);
+    const EStreamEnd end = StreamEndFrom(in.Byte() & 3);
+    const std::string name = UserName(in);
+    std::string stream;
+    std::vector<std::size_t> pieces;
+    while (!in.Empty()) {
+        const std::string piece = in.Counted();
+        stream += piece;
+        pieces.push_back(piece.size());
+    }
+    const CAnswer answer(stream);
+
+    ResetNetShim();
+    CPollLoop loop;
+    CClientLog view;
+    std::uint16_t listenPort = 0;
+    const int listener = ListenLoopback(&listenPort);
+    SetStandInPort(SOCK_STREAM, SIGNON_PORT, listenPort);
+    const CLoopbackDatagram serverUdp;
+    SetStandInPort(SOCK_DGRAM, BROADCAST_PORT, serverUdp.Port());
+
+    // The server's side is queued as soon as the client has connected.
+    int server = -1;
+    CutNextStream(pieces);
+    SetConnectHook([&](int) {
+        server = AcceptWaiting(listener, 5000);
+        Require(server >= 0, "harness accepts");
+        WriteAll(server, stream);
+        server = EndStream(server, end);
+    });
+
+    {
+        CChatClient client;
+        client.Init(&view);
+        client.SetSignOnLimit(std::chrono::seconds(5));
+        const bool failed = client.Logon(LoopbackAddress(0), name);
+        RequireRosterConsistent(client.Roster());
+        Require(client.IsConnected() == !failed, "connected exactly when signed on");
+        if (failed) {
+            Require(client.Roster().m_nCount == 0, "a failed sign-on leaves no room");
+        } else {
+            Require(answer.complete, "only a complete answer signs on");
+            Require(client.Roster().m_nCount == static_cast<int>(answer.room.size()), "the copy holds the room");
+            // The copy is oldest first: the room's last entry is its head.
+            const CUserNode* pNode = client.Roster().m_pHead;
+            for (auto it = answer.room.rbegin(); it != answer.room.rend(); ++it, pNode = pNode->pNext) {
+                Require(pNode->pUser->m_name == it->first, "room entry name", pNode->pUser->m_name);
+                Require(pNode->pUser->m_ping == it->second, "room entry ping");
+            }
+        }
+        for (const std::string& line : view.m_lines)
+            Require(MayLog(line, answer), "log line from bytes that came", line);
+        for (const std::string& message : view.m_messages)
+            Require(message == kLostText || (answer.damaged && message == kBadRoomText) ||
+                        (end == EStreamEnd::Reset && message == kConnectText), "message", message);
+
+        if (server >= 0) {
+            Require(failed == !answer.complete, "every complete answer signs on");
+            if (answer.damaged)
+                Require(view.m_messages == std::vector<std::string>{kBadRoomText}, "damaged room is reported");
+            const std::string sent = ReadUntilClosed(server, 1000);
+            std::string expected = EncodeHello(name);
+            if (answer.verdict == PROTOCOL_VERSION && !answer.damaged)
+                expected += answer.echoes;
+            Require(sent.compare(0, expected.size(), expected) == 0, "hello and echoes as sent");
+            Require(sent.size() == expected.size() + (failed ? 0 : 2), "nothing but the port notice follows");
+            if (!failed) {
+                // The notice names the client's datagram socket, which hears the server.
+                serverUdp.SendTo(ntohs(DecodePortNotice(sent.data() + expected.size())), std::string("\x02probe", 7));
+                Require(loop.RunOnce(5000) == 1, "the announced port is the client's");
+                Require(!view.m_lines.empty() && view.m_lines.back() == "probe", "datagram reaches the client");
+            }
+            CloseAbortive(server);
+        }
+    }
+    ::close(listener);
+    return 0;
+}
