@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -139,6 +140,39 @@ int CAsyncSocket::SendTo(const void* pBuf, int len, const sockaddr_in& to)
     return static_cast<int>(n);
 }
 
+int CAsyncSocket::SendToEach(const void* pBuf, int len, const sockaddr_in* const* ppTo, int count)
+{
+    // One sendmmsg per chunk: the kernel still sends every datagram on its
+    // own, but the cost of entering it is paid once per chunk.
+    constexpr int kChunk = 64;
+    mmsghdr msgs[kChunk];
+    iovec iov{const_cast<void*>(pBuf), static_cast<std::size_t>(len)};
+    int sent = 0;
+    while (sent < count) {
+        const int chunk = std::min(count - sent, kChunk);
+        for (int i = 0; i < chunk; ++i) {
+            msghdr& hdr = msgs[i].msg_hdr;
+            hdr = {};
+            hdr.msg_name = const_cast<sockaddr_in*>(ppTo[sent + i]);
+            hdr.msg_namelen = sizeof(sockaddr_in);
+            hdr.msg_iov = &iov;
+            hdr.msg_iovlen = 1;
+        }
+        int rc;
+        do
+            rc = ::sendmmsg(m_hSocket, msgs, static_cast<unsigned>(chunk), MSG_NOSIGNAL);
+        while (rc < 0 && errno == EINTR);
+        // A failure after the first message of a chunk ends the call with the
+        // count so far; the caller's next call meets that failure first.
+        if (rc < 0)
+            return sent > 0 ? sent : -1;
+        sent += rc;
+        if (rc < chunk)
+            break;
+    }
+    return sent;
+}
+
 int CAsyncSocket::ReceiveFrom(void* pBuf, int len, sockaddr_in& from)
 {
     ssize_t n;
@@ -158,6 +192,13 @@ bool CAsyncSocket::GetSockName(sockaddr_in& addr) const
 {
     socklen_t len = sizeof addr;
     return ::getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&addr), &len) < 0;
+}
+
+bool CAsyncSocket::SetReceiveBuffer(int bytes)
+{
+    if (::setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0)
+        return false;
+    return ::setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0;
 }
 
 bool CAsyncSocket::WaitWritable(int timeoutMs) const

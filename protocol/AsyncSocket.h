@@ -45,8 +45,18 @@ public:
     // A datagram longer than len is a failed receive (EMSGSIZE) and is lost.
     virtual int Receive(void* pBuf, int len);
     int SendTo(const void* pBuf, int len, const sockaddr_in& to);
+    // The same datagram to each of count addresses, in their order, with as
+    // few system calls as the system allows. Stops at the first address that
+    // fails: returns how many were sent from the front, or -1 (errno says
+    // why) if the very first one failed. A datagram goes whole or not at all.
+    int SendToEach(const void* pBuf, int len, const sockaddr_in* const* ppTo, int count);
     int ReceiveFrom(void* pBuf, int len, sockaddr_in& from);
     bool GetSockName(sockaddr_in& addr) const;
+    // Let the system queue up to bytes of received datagrams for this socket
+    // (it doubles the figure for its bookkeeping). As root the size may pass
+    // the system's cap (net.core.rmem_max); otherwise it is cut to that cap.
+    // True if neither could be set.
+    bool SetReceiveBuffer(int bytes);
     // Wait, blocking, until the socket can take a send; true if timeoutMs
     // passed first.
     bool WaitWritable(int timeoutMs) const;
