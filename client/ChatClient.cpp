@@ -17,6 +17,9 @@ namespace {
 // most 510 bytes: the name and its zero.
 constexpr int kMaxEntryLength = HELLO_RECEIVE_SIZE - 1;
 
+// The datagram socket's receive buffer: room for a burst of relayed lines.
+constexpr int kBurstReceiveBuffer = 4 << 20;
+
 const char kLostText[] = "Error in sign-on -- The connection to the server was lost.";
 const char kSilentText[] = "Error in sign-on -- The server stopped answering.";
 const char kBadRoomText[] = "Error in sign-on -- The server sent a damaged room list.";
@@ -122,6 +125,13 @@ bool CChatClient::Logon(sockaddr_in serverAddr, const std::string& name)
     m_pWnd->AppendLog("Moving to UDP broadcast port");
     if (m_udpSocket.Create(0, SOCK_DGRAM, CAsyncSocket::FD_READ))
         return AbandonSignOn(stream, "Error in socket creation");
+    // The server relays every member's lines as fast as it can, and this
+    // thread may be busy meanwhile (drawing the window, a sign-on, a burst
+    // of lines from several users). With the system's default of about
+    // 200 KiB only a few hundred small datagrams wait here, and the rest
+    // would be dropped unseen; 4 MiB, which the system doubles, holds
+    // thousands. If the system refuses, the default still serves.
+    m_udpSocket.SetReceiveBuffer(kBurstReceiveBuffer);
     // Connected to the server's datagram port, the socket hears no one else.
     sockaddr_in udpPeer = serverAddr;
     udpPeer.sin_port = htons(BROADCAST_PORT);

@@ -15,6 +15,18 @@ namespace {
 // send counts as failed. Short: the server does nothing else meanwhile.
 constexpr auto kSendRetryLimit = std::chrono::milliseconds(100);
 
+// Members handed to the socket layer at once by a broadcast.
+constexpr int kSendBatch = 256;
+
+// The datagram socket's receive buffer. Lines that arrive while the server is
+// busy relaying (a burst from several users, or everything that came during
+// a sign-on) wait here; with the system's default of about 200 KiB only a
+// few hundred small datagrams fit, and the rest would be dropped before the
+// server ever saw them. Each queued datagram is charged with its bookkeeping
+// (around a KiB for a chat line), so 4 MiB, which the system doubles, holds
+// thousands of lines.
+constexpr int kBurstReceiveBuffer = 4 << 20;
+
 }  // namespace
 
 CChatServer::~CChatServer() = default;
@@ -32,6 +44,9 @@ bool CChatServer::Start(IServerView* pWnd)
         m_pWnd->ShowMessage("UDP create error");
         return true;
     }
+    // Room for a burst of lines (see kBurstReceiveBuffer). If the system
+    // refuses, the default buffer still serves, only with less room.
+    m_udpSocket.SetReceiveBuffer(kBurstReceiveBuffer);
     if (m_listenSocket.Listen(LISTEN_BACKLOG)) {
         m_pWnd->ShowMessage("startup listen error");
         return true;
@@ -102,14 +117,22 @@ void CChatServer::Shutdown()
 bool CChatServer::SendToAll(const std::string& text)
 {
     // Every member is tried: one unreachable address must not cost the
-    // members after it their datagram.
+    // members after it their datagram. The members go in batches, in roster
+    // order, so that a large room costs few system calls.
+    const int len = static_cast<int>(text.size()) + 1;  // the zero byte goes too
+    const sockaddr_in* batch[kSendBatch];
     bool failed = false;
     const std::int32_t count = m_roster.m_nCount;
     m_roster.BeginWalk();
-    for (std::int32_t i = 0; i < count; ++i) {
-        if (SendToUser(m_roster.Current(), text))
+    for (std::int32_t done = 0; done < count;) {
+        int n = 0;
+        for (; n < kSendBatch && done + n < count; ++n) {
+            batch[n] = &m_roster.Current()->m_addr;
+            m_roster.Advance();
+        }
+        if (SendEach(text.c_str(), len, batch, n))
             failed = true;
-        m_roster.Advance();
+        done += n;
     }
     if (!failed)
         m_pWnd->AppendLog(text);
@@ -118,44 +141,44 @@ bool CChatServer::SendToAll(const std::string& text)
 
 bool CChatServer::SendToUser(CUserInfo* pUser, const std::string& text)
 {
-    // The terminating zero always goes with the text.
-    const int len = static_cast<int>(text.size()) + 1;
-    if (SendDatagram(pUser->m_addr, text.c_str(), len)) {
-        m_pWnd->AppendLog("Error: " + std::to_string(errno));
-        return true;
-    }
-    g_bytesWritten += len;
-    m_pWnd->UpdateTraffic();
-    return false;
+    const sockaddr_in* pTo = &pUser->m_addr;
+    return SendEach(text.c_str(), static_cast<int>(text.size()) + 1, &pTo, 1);
 }
 
-bool CChatServer::SendDatagram(const sockaddr_in& to, const char* pData, int len)
+bool CChatServer::SendEach(const char* pData, int len, const sockaddr_in* const* ppTo, int count)
 {
-    // A full send buffer or a moment without buffers is congestion, not a
-    // lost user: wait a little for room and try again.
-    const auto deadline = std::chrono::steady_clock::now() + kSendRetryLimit;
-    for (;;) {
-        const int sent = m_udpSocket.SendTo(pData, len, to);
-        if (sent == len)
-            return false;
-        if (sent >= 0) {
-            // A datagram goes whole or not at all; a part of one is no datagram.
-            errno = EMSGSIZE;
-            return true;
+    bool failed = false;
+    int done = 0;
+    auto deadline = std::chrono::steady_clock::time_point::max();
+    while (done < count) {
+        const int sent = m_udpSocket.SendToEach(pData, len, ppTo + done, count - done);
+        if (sent > 0) {
+            done += sent;
+            g_bytesWritten += static_cast<std::int64_t>(sent) * len;
+            m_pWnd->UpdateTraffic();
+            deadline = std::chrono::steady_clock::time_point::max();
+            continue;
         }
+        // A full send buffer or a moment without buffers is congestion, not
+        // a lost member: wait a little for room and try the same one again.
         const int error = errno;
-        if (error != EAGAIN && error != EWOULDBLOCK && error != ENOBUFS)
-            return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            errno = error;
-            return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (deadline == std::chrono::steady_clock::time_point::max())
+            deadline = now + kSendRetryLimit;
+        if ((error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) && now < deadline) {
+            // ENOBUFS leaves the socket writable, so waiting for writability
+            // would not wait at all; pause briefly instead.
+            if (error == ENOBUFS)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            else
+                m_udpSocket.WaitWritable(static_cast<int>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()) + 1);
+            continue;
         }
-        // ENOBUFS leaves the socket writable, so waiting for writability
-        // would not wait at all; pause briefly instead.
-        if (error == ENOBUFS)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        else
-            m_udpSocket.WaitWritable(static_cast<int>(left.count()));
+        m_pWnd->AppendLog("Error: " + std::to_string(error));
+        failed = true;
+        ++done;  // this member goes without; the ones after it are still tried
+        deadline = std::chrono::steady_clock::time_point::max();
     }
+    return failed;
 }

@@ -46,9 +46,11 @@ public:
     void SetSignOnLimit(std::chrono::milliseconds limit) { m_listenSocket.SetSignOnLimit(limit); }
 
 private:
-    // One datagram to one address, riding out a momentarily full send buffer.
-    // True if it failed; errno tells why.
-    bool SendDatagram(const sockaddr_in& to, const char* pData, int len);
+    // One datagram to each address in order, riding out a momentarily full
+    // send buffer. A send that fails is logged for its member and the
+    // addresses after it are still tried; each datagram sent is counted.
+    // True if any failed.
+    bool SendEach(const char* pData, int len, const sockaddr_in* const* ppTo, int count);
 
     IServerView* m_pWnd = nullptr;
     CUserList m_roster;
