@@ -1,0 +1,63 @@
+#pragma once
+// Clocks and gauges of the relay benchmark: one monotonic clock that both of
+// its processes read alike, the calling process's CPU time and its resident
+// set. Plain functions; nothing is owned.
+
+#include <malloc.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+
+// Nanoseconds of CLOCK_MONOTONIC: the same clock in every process, so the
+// load process can stamp an arrival that the server process compares with
+// the moment it started sending.
+inline std::int64_t NowNs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// CPU time of the whole calling process, user and system, all threads.
+inline std::int64_t CpuNs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// Resident set of the calling process in bytes.
+inline std::int64_t ResidentBytes()
+{
+    long pages = 0, resident = 0;
+    std::FILE* pFile = std::fopen("/proc/self/statm", "r");
+    if (pFile == nullptr)
+        return 0;
+    if (std::fscanf(pFile, "%ld %ld", &pages, &resident) != 2)
+        resident = 0;
+    std::fclose(pFile);
+    return static_cast<std::int64_t>(resident) * ::sysconf(_SC_PAGESIZE);
+}
+
+// Bytes the C library's allocator has handed out and not yet taken back.
+inline std::int64_t HeapInUseBytes()
+{
+    return static_cast<std::int64_t>(::mallinfo2().uordblks);
+}
+
+// A thousand users are a thousand datagram sockets in the load process, and
+// the server process holds a few more: lift the descriptor limit as far as
+// the hard limit allows. True if it stays below want.
+inline bool RaiseDescriptorLimit(rlim_t want)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return true;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return true;
+    return limit.rlim_cur < want;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// A server under measurement: a fresh server on the fixed ports for the
+// length of some steps, and a way to keep it serving until the load process
+// reports. Two kinds: the headless core (here) and the server window
+// (WindowTarget.h). Owns the server it makes, for the length of Serve.
+
+#include <functional>
+#include <memory>
+
+#include "ChatServer.h"
+#include "LoadLink.h"
+#include "PollLoop.h"
+#include "ServerView.h"
+
+class CServerTarget {
+public:
+    virtual ~CServerTarget() = default;
+
+    virtual const char* Name() const = 0;
+    // Start a fresh server, run steps while it serves, then destroy it (no
+    // shutdown datagram). True if the server did not start.
+    virtual bool Serve(const std::function<void()>& steps) = 0;
+    // Serve until the load process reports; true if the link broke.
+    virtual bool Await(CLoadLink& link, CLoadReport& report) = 0;
+};
+
+// The headless core in a poll loop, with a window that draws nothing: what
+// the relay costs without any display.
+class CHeadlessTarget : public CServerTarget {
+public:
+    const char* Name() const override { return "headless core"; }
+    bool Serve(const std::function<void()>& steps) override;
+    bool Await(CLoadLink& link, CLoadReport& report) override;
+
+private:
+    class CNullView : public IServerView {
+    public:
+        void AppendLog(const std::string&) override {}
+        void UpdateUserList(CUserList&) override {}
+        void UpdateTraffic() override {}
+        void ShowMessage(const std::string& text) override;
+    };
+
+    CPollLoop* m_pLoop = nullptr;  // the loop of the running Serve
+};

@@ -1,0 +1,64 @@
+#include "WindowTarget.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "BenchClock.h"
+#include "ServerDlg.h"
+
+bool CWindowTarget::Serve(const std::function<void()>& steps)
+{
+    CServerDlg dlg;
+    bool ran = false;
+    // The steps run inside the window's own modal loop, as its sockets'
+    // notifications do; a window that fails to start never gets there.
+    QTimer::singleShot(0, &dlg, [&] {
+        ran = true;
+        steps();
+        dlg.done(QDialog::Rejected);
+    });
+    dlg.exec();
+    return !ran;
+}
+
+bool CWindowTarget::Await(CLoadLink& link, CLoadReport& report)
+{
+    QSocketNotifier notifier(link.Fd(), QSocketNotifier::Read);
+    QEventLoop wait;
+    bool failed = false;
+    QObject::connect(&notifier, &QSocketNotifier::activated, &wait, [&] {
+        notifier.setEnabled(false);
+        failed = link.Get(report);
+        wait.quit();
+    });
+    wait.exec();
+    return failed;
+}
+
+std::vector<std::int64_t> CWindowTarget::TimeLogBlocks(int blocks, int linesPerBlock)
+{
+    CServerDlg dlg;
+    dlg.show();
+    QCoreApplication::processEvents();
+    std::vector<std::int64_t> times;
+    char line[64];
+    int number = 0;
+    for (int b = 0; b < blocks; ++b) {
+        const std::int64_t start = NowNs();
+        for (int i = 0; i < linesPerBlock; ++i) {
+            // A relayed line as the log shows it: type byte, sender, text.
+            std::snprintf(line, sizeof line, "\x02<u%04d> %08d ..............................", number % 1000, number);
+            ++number;
+            dlg.AppendLog(line);
+            if (number % 100 == 0)
+                QCoreApplication::processEvents();
+        }
+        QCoreApplication::processEvents();
+        times.push_back(NowNs() - start);
+    }
+    return times;
+}

@@ -1,0 +1,97 @@
+// relay_bench: how close the server comes to what loopback can carry. The
+// load (the members) runs in a child process; this process measures the
+// limit, then serves as the headless core and as the server window, and
+// prints one table. Loopback only, bounded in time and count.
+//
+//   relay_bench [--no-headless] [--no-window] [--no-log]
+
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "BenchClock.h"
+#include "LoadSide.h"
+#include "RelayBench.h"
+#include "ServerTarget.h"
+#include "SocketLayer.h"
+#include "TestSupport.h"
+
+#ifdef ZEPHRAN_BENCH_WINDOW
+#include <QApplication>
+
+#include "QtEventLoop.h"
+#include "WindowTarget.h"
+#endif
+
+namespace {
+
+constexpr int kMembers = 1000;
+constexpr int kLogBlocks = 10, kLogBlockLines = 100'000;
+
+bool HasFlag(int argc, char** argv, const char* pFlag)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], pFlag) == 0)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (RaiseDescriptorLimit(kMembers + 200))
+        std::fprintf(stderr, "relay_bench: too few file descriptors for %d members\n", kMembers);
+    // The load process is made before anything else exists: no Qt, no threads.
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0 || SocketLayerStartup())
+        return 1;
+    const pid_t load = ::fork();
+    if (load == 0) {
+        ::close(pair[0]);
+        CLoadSide side(pair[1]);
+        ::_exit(side.Run());
+    }
+    ::close(pair[1]);
+
+    int rc = 0;
+    {
+        CLoadLink link(pair[0]);
+        CRelayBench run(link);
+        if (run.Open(kMembers)) {
+            std::fprintf(stderr, "relay_bench: the load process could not open %d sockets\n", kMembers);
+            rc = 1;
+        }
+        if (rc == 0)
+            run.MeasureLimits();
+        if (rc == 0 && !HasFlag(argc, argv, "--no-headless")) {
+            CPortLock ports;  // other programs' tests use 2050/2051 too
+            CHeadlessTarget headless;
+            rc = run.MeasureTarget(headless) ? 1 : 0;
+        }
+#ifdef ZEPHRAN_BENCH_WINDOW
+        if (rc == 0 && !HasFlag(argc, argv, "--no-window")) {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            QApplication app(argc, argv);
+            CQtEventLoop loop;
+            {
+                CPortLock ports;
+                CWindowTarget window;
+                rc = run.MeasureTarget(window) ? 1 : 0;
+            }
+            if (!HasFlag(argc, argv, "--no-log"))
+                run.AddLogBlocks(CWindowTarget::TimeLogBlocks(kLogBlocks, kLogBlockLines), kLogBlockLines);
+        }
+#endif
+        CLoadCommand quit;
+        quit.op = ELoadOp::Quit;
+        link.Put(quit);
+        ::waitpid(load, nullptr, 0);
+        run.Print();
+    }
+    return rc;
+}
