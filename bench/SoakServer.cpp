@@ -1,0 +1,142 @@
+#include "SoakServer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "Protocol.h"
+#include "SoakSignOn.h"
+
+namespace {
+
+bool StartsWith(const std::string& line, const char* pPrefix)
+{
+    return line.compare(0, std::strlen(pPrefix), pPrefix) == 0;
+}
+
+}  // namespace
+
+CSoakServer::~CSoakServer()
+{
+    if (m_pid > 0 && m_status < 0)
+        Stop(0);
+    if (m_pid > 0 && m_status < 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    if (m_reader.joinable())
+        m_reader.join();
+    if (m_out >= 0)
+        ::close(m_out);
+}
+
+bool CSoakServer::Start(const std::string& path)
+{
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) < 0)
+        return true;
+    m_pid = ::fork();
+    if (m_pid < 0)
+        return true;
+    if (m_pid == 0) {
+        // Under AddressSanitizer freed memory waits in a quarantine of 256 MiB
+        // before it is used again, which would read as growth for minutes. A
+        // small one still catches a use after free of recent memory, and lets
+        // the server's memory settle. Other sanitizer options pass through.
+        const char* pOptions = std::getenv("ASAN_OPTIONS");
+        std::string options = pOptions ? pOptions : "";
+        if (options.find("quarantine_size_mb") == std::string::npos)
+            ::setenv("ASAN_OPTIONS", (options + (options.empty() ? "" : ":") + "quarantine_size_mb=4").c_str(), 1);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ::close(out[1]);
+    m_out = out[0];
+    m_reader = std::thread([this] { ReadLog(); });
+    for (int i = 0; i < 500; ++i) {
+        if (IsListening(SIGNON_PORT))
+            return false;
+        if (!Running())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+long CSoakServer::RssKiB() const
+{
+    std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (StartsWith(line, "VmRSS:"))
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+bool CSoakServer::Running()
+{
+    if (m_status >= 0)
+        return false;
+    int status = 0;
+    if (::waitpid(m_pid, &status, WNOHANG) != m_pid)
+        return true;
+    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return false;
+}
+
+int CSoakServer::Stop(int waitMs)
+{
+    if (Running())
+        ::kill(m_pid, SIGTERM);
+    for (int waited = 0; Running() && waited < waitMs; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (m_status >= 0 && m_reader.joinable())
+        m_reader.join();  // the log ends with the process
+    return m_status;
+}
+
+void CSoakServer::ReadLog()
+{
+    std::string pending;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(m_out, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        pending.append(buf, static_cast<std::size_t>(n));
+        std::size_t start = 0;
+        for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
+            Classify(pending.substr(start, end - start));
+        pending.erase(0, start);
+    }
+}
+
+void CSoakServer::Classify(const std::string& line)
+{
+    if (StartsWith(line, "\x02<"))
+        ++m_log.relayed;
+    else if (StartsWith(line, "New Connection Accepted from: "))
+        ++m_log.accepted;
+    else if (StartsWith(line, "Sign-on from "))
+        ++m_log.abandoned;
+    else if (StartsWith(line, "  Version 2 Failed..."))
+        ++m_log.refused;
+    else if (line == "Recieve Error!")
+        ++m_log.receiveErrors;
+    else if (line == "packet detected from unknown user not signed on!")
+        ++m_log.strangers;
+    else if (StartsWith(line, "Unkown packet of type "))
+        ++m_log.unknownTypes;
+    else if (StartsWith(line, "HDR_NEW is an illegal packet type"))
+        ++m_log.illegalNew;
+    else if (StartsWith(line, "Error: "))
+        ++m_log.sendErrors;
+}

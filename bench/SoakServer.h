@@ -1,0 +1,51 @@
+#pragma once
+// zephran-server as a child process of the soak, so that its memory and its
+// traffic totals are its own. Its log is read on a thread of its own and
+// counted by kind. Owns the process and the pipe.
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+struct CServerLogCounts {
+    std::atomic<std::uint64_t> accepted{0};      // "New Connection Accepted from: "
+    std::atomic<std::uint64_t> abandoned{0};     // "Sign-on from ... abandoned: ..."
+    std::atomic<std::uint64_t> refused{0};       // "  Version 2 Failed...  Got Version %i"
+    std::atomic<std::uint64_t> relayed{0};       // chat lines relayed, "\x02<...> ..."
+    std::atomic<std::uint64_t> receiveErrors{0}; // "Recieve Error!"
+    std::atomic<std::uint64_t> strangers{0};     // "packet detected from unknown user not signed on!"
+    std::atomic<std::uint64_t> unknownTypes{0};  // "Unkown packet of type %i detected!"
+    std::atomic<std::uint64_t> illegalNew{0};    // "HDR_NEW is an illegal packet type ..."
+    std::atomic<std::uint64_t> sendErrors{0};    // "Error: %i"
+};
+
+class CSoakServer {
+public:
+    CSoakServer() = default;
+    ~CSoakServer();  // kills the process if it still runs
+    CSoakServer(const CSoakServer&) = delete;
+    CSoakServer& operator=(const CSoakServer&) = delete;
+
+    // Start the program at path and wait until it listens. True if failed.
+    bool Start(const std::string& path);
+    // Resident memory in KiB (VmRSS), or -1 once the process is gone.
+    long RssKiB() const;
+    bool Running();
+    // SIGTERM, as Ctrl+C, then wait up to waitMs for the exit. The exit
+    // status, 128 + the signal if a signal ended it, or -1 if it did not end.
+    int Stop(int waitMs);
+
+    CServerLogCounts m_log;
+
+private:
+    void ReadLog();
+    void Classify(const std::string& line);
+
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_status = -1;
+    std::thread m_reader;
+};
