@@ -131,7 +131,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     SetConnectHook([&](int) {
         server = AcceptWaiting(listener, 5000);
         WriteAll(server, script);
-        ::shutdown(server, SHUT_WR);
     });
 
     CChatClient client;

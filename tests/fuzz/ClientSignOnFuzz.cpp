@@ -1,16 +1,17 @@
 // Fuzz target: the client's sign-on reader. The input plays the server's side
 // of the sign-on stream, arriving in pieces, against a client core's Logon.
 //
-// Input: one settings byte (bits 0-1: how the server ends the stream, see
-// EStreamEnd), the user name as a length byte and its bytes, then the stream
-// as pieces, each a length byte followed by that many bytes.
+// Input: one settings byte (bit 0: the server resets the connection once its
+// bytes are out instead of ending the stream, see EStreamEnd), the user name
+// as a length byte and its bytes, then the stream as pieces, each a length
+// byte followed by that many bytes.
 //
 // Checked for every input: the roster's count equals its links; a failed
 // sign-on leaves the client disconnected with an empty room; a successful one
 // came from a complete answer and holds exactly its room entries; every log
 // line and message is one the sign-on writes, built only from bytes that
-// arrived; the hello went out as written. When the server half-closes (and so
-// reads what the client sent), also: exactly the complete answers sign on,
+// arrived; the hello went out as written. When the server ends the stream
+// but stays to read what the client sent, also: exactly the complete answers sign on,
 // the client's bytes are exactly hello, echoes and port notice as far as it
 // got, and the announced port reaches the client's datagram socket.
 
@@ -133,7 +134,7 @@ std::string UserName(CFuzzInput& in)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t size)
 {
     CFuzzInput in(pData, size);
-    const EStreamEnd end = StreamEndFrom(in.Byte() & 3);
+    const EStreamEnd end = StreamEndFrom(in.Byte() & 1);
     const std::string name = UserName(in);
     std::string stream;
     std::vector<std::size_t> pieces;
@@ -155,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
 
     // The server's side is queued as soon as the client has connected.
     int server = -1;
-    CutNextStream(pieces);
+    CutNextStream(pieces, end == EStreamEnd::HalfClose);
     SetConnectHook([&](int) {
         server = AcceptWaiting(listener, 5000);
         Require(server >= 0, "harness accepts");

@@ -14,15 +14,11 @@
 
 // How the harness's side of a stream ends once its bytes are queued.
 enum class EStreamEnd {
-    HalfClose,  // no more bytes, but the answer can still be read
-    Close,      // the end goes away; what the other side sends is refused
+    HalfClose,  // no more bytes (the shim ends the stream), but the answer can still be read
     Reset,      // the connection is torn down at once
 };
 
-inline EStreamEnd StreamEndFrom(unsigned bits)
-{
-    return bits == 2 ? EStreamEnd::Close : bits == 3 ? EStreamEnd::Reset : EStreamEnd::HalfClose;
-}
+inline EStreamEnd StreamEndFrom(unsigned bit) { return bit ? EStreamEnd::Reset : EStreamEnd::HalfClose; }
 
 // Close without leaving the port in TIME_WAIT: a fuzz run makes hundreds of
 // thousands of connections.
@@ -76,22 +72,15 @@ inline void WriteAll(int fd, const std::string& bytes)
     }
 }
 
-// Queue the end of the stream; returns the descriptor still to be read and
-// closed, or -1 when the end went away with it.
+// End the harness's side as asked; returns the descriptor still to be read
+// and closed, or -1 when the end went away with it. A half-close is left to
+// the shim (CutNextStream), which ends the stream after its last piece.
 inline int EndStream(int fd, EStreamEnd end)
 {
-    switch (end) {
-    case EStreamEnd::HalfClose:
-        ::shutdown(fd, SHUT_WR);
+    if (end == EStreamEnd::HalfClose)
         return fd;
-    case EStreamEnd::Close:
-        ::close(fd);
-        return -1;
-    case EStreamEnd::Reset:
-        CloseAbortive(fd);
-        return -1;
-    }
-    return fd;
+    CloseAbortive(fd);
+    return -1;
 }
 
 // Everything the other side sent, up to its close (or waitMs of silence).

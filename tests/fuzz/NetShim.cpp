@@ -25,6 +25,7 @@ namespace {
 std::map<std::pair<int, std::uint16_t>, std::uint16_t> g_standIns;  // (type, fixed) -> stand-in
 std::deque<std::size_t> g_pieces;      // what is left of each piece, first piece first
 bool g_bCutPending = false;            // the pieces wait for the next stream
+bool g_bEndAfterPieces = false;        // the stream ends with its last piece
 int g_cutFd = -1;                      // the stream that receives in pieces
 std::function<void(int)> g_connectHook;
 
@@ -65,8 +66,9 @@ std::uint16_t StandInPort(int type, std::uint16_t fixedPort)
 
 void SetStandInPort(int type, std::uint16_t fixedPort, std::uint16_t port) { g_standIns[{type, fixedPort}] = port; }
 
-void CutNextStream(const std::vector<std::size_t>& pieces)
+void CutNextStream(const std::vector<std::size_t>& pieces, bool ended)
 {
+    g_bEndAfterPieces = ended;
     g_pieces.clear();
     for (std::size_t size : pieces)
         if (size > 0)
@@ -140,6 +142,8 @@ extern "C" int __wrap_accept4(int fd, sockaddr* addr, socklen_t* len, int flags)
 
 extern "C" ssize_t __wrap_recv(int fd, void* buf, size_t len, int flags)
 {
+    if (fd == g_cutFd && g_pieces.empty() && g_bEndAfterPieces)
+        return 0;
     if (fd != g_cutFd || g_pieces.empty() || len == 0)
         return __real_recv(fd, buf, len, flags);
     const ssize_t n = __real_recv(fd, buf, std::min(len, g_pieces.front()), flags);

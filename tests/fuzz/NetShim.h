@@ -8,8 +8,8 @@
 //   So a fuzz run never takes the real ports and may run beside the tests.
 // - Pieces: the stream under test receives its bytes at most one piece at a
 //   time, as if each piece arrived on its own after the reader had taken the
-//   one before. With pieces of any size this covers every way a stream can
-//   arrive, and the run stays deterministic.
+//   one before, and then its end. With pieces of any size this covers every
+//   way a stream can arrive, and the run stays deterministic.
 // - A hook called right after a connect to the sign-on stand-in, so that a
 //   harness playing the server can accept and queue its side of the stream
 //   before the blocking sign-on reads it, all on one thread.
@@ -28,8 +28,13 @@ void SetStandInPort(int type, std::uint16_t fixedPort, std::uint16_t port);
 
 // The next stream that is accepted, or connected to the sign-on stand-in,
 // receives its bytes in pieces of these sizes (empty pieces are skipped).
-// Bytes beyond the last piece are received as they come.
-void CutNextStream(const std::vector<std::size_t>& pieces);
+// After the last piece the stream reads as ended by its peer, as after a
+// half-close; with ended false, further bytes are received as they come.
+//
+// The harness need never send a FIN of its own: whoever closes a connection
+// first keeps its port in TIME_WAIT for a minute, and hundreds of thousands
+// of those make every bind on the machine slow.
+void CutNextStream(const std::vector<std::size_t>& pieces, bool ended = true);
 
 // Called with the descriptor after each connect to the sign-on stand-in.
 void SetConnectHook(std::function<void(int fd)> hook);

@@ -1,15 +1,16 @@
 // Fuzz target: the server's sign-on reader. The input plays a client's side
 // of the sign-on stream, arriving in pieces, against a started server core.
 //
-// Input: one settings byte (bits 0-1: users already in the room; bits 2-3:
-// how the client ends the stream, see EStreamEnd), then the stream as
-// pieces, each a length byte followed by that many bytes.
+// Input: one settings byte (bits 0-1: users already in the room; bit 2: the
+// client resets the connection once its bytes are out instead of ending the
+// stream, see EStreamEnd), then the stream as pieces, each a length byte
+// followed by that many bytes.
 //
 // Checked for every input: the roster's count equals its links; a user is
 // added only by a complete sign-on, with the name and port it sent; every
 // log line is one the sign-on writes, built only from bytes that arrived; no
-// more bytes are counted as read than were sent. When the client half-closes
-// (and so reads the answer), also: exactly the complete sign-ons add a user,
+// more bytes are counted as read than were sent. When the client ends the
+// stream but stays to read the answer, also: exactly the complete sign-ons add a user,
 // and the server's answer is byte for byte what those bytes call for.
 
 #include <arpa/inet.h>
@@ -169,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     CFuzzInput in(pData, size);
     const std::uint8_t settings = in.Byte();
     const int members = settings & 3;
-    const EStreamEnd end = StreamEndFrom((settings >> 2) & 3);
+    const EStreamEnd end = StreamEndFrom((settings >> 2) & 1);
     std::string stream;
     std::vector<std::size_t> pieces;
     while (!in.Empty()) {
@@ -200,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     Require(client >= 0, "harness connects");
     WriteAll(client, stream);
     client = EndStream(client, end);
-    CutNextStream(pieces);
+    CutNextStream(pieces, end == EStreamEnd::HalfClose);
     Require(loop.RunOnce(5000) == 1, "one accept notification");
 
     const CUserList& roster = *server.GetUserList();

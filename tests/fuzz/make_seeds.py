@@ -54,8 +54,8 @@ def write(target, seeds):
         (folder / name).write_bytes(data)
 
 
-# Server sign-on: settings (members | end << 2), then the client's stream.
-HALF, CLOSE, RESET = 0, 2, 3
+# Server sign-on: settings (members | reset << 2), then the client's stream.
+HALF, RESET = 0, 1
 PORT_1027 = b"\x04\x03"
 write("server_signon_fuzz", {
     "first-user": bytes([0]) + pieces(hello(b"Ann"), b"\x05", b"\x05", PORT_1027),
@@ -70,7 +70,7 @@ write("server_signon_fuzz", {
     "stops-in-hello": bytes([1]) + pieces(b"\x02Ha"),
     "stops-after-echo": bytes([1]) + pieces(hello(b"Ivy"), b"\x05"),
     "half-port-notice": bytes([1]) + pieces(hello(b"Jo"), b"\x05", b"\x05", b"\x04"),
-    "closes-early": bytes([1 | CLOSE << 2]) + pieces(hello(b"Kim"), b"\x05", b"\x05", PORT_1027),
+    "resets-complete": bytes([1 | RESET << 2]) + pieces(hello(b"Kim"), b"\x05", b"\x05", PORT_1027),
     "resets": bytes([1 | RESET << 2]) + pieces(hello(b"Lou"), b"\x05"),
 })
 
@@ -99,7 +99,7 @@ write("server_datagram_fuzz", {
         + step(3, b"\x02" + b"y" * 300 + b"\x00") + step(1, b"\x03\x00"),
 })
 
-# Client sign-on: settings (end), name, then the server's stream.
+# Client sign-on: settings (reset), name, then the server's stream.
 def answer(room, echoes=b"\x05\x05", ping=15):
     parts = [b"\x02", i32(len(room))]
     for name, p in room:
@@ -119,7 +119,7 @@ write("client_signon_fuzz", {
     "stops-in-room": bytes([HALF]) + counted(b"Ann") + pieces(b"\x02", i32(2), *answer([(b"Bob", 1)])[2:5]),
     "odd-probes": bytes([HALF]) + counted(b"Ann") + pieces(*answer([], echoes=b"\x00\xff", ping=-1)),
     "no-ping-result": bytes([HALF]) + counted(b"Ann") + pieces(*answer([])[:-1]),
-    "server-closes": bytes([CLOSE]) + counted(b"Ann") + pieces(*answer([(b"Bob", 0)])),
+    "server-resets-complete": bytes([RESET]) + counted(b"Ann") + pieces(*answer([(b"Bob", 0)])),
     "server-resets": bytes([RESET]) + counted(b"Ann") + pieces(b"\x02", i32(0)),
 })
 
