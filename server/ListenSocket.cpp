@@ -1,6 +1,7 @@
 #include "ListenSocket.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -15,6 +16,20 @@
 #include "Wire.h"
 
 namespace {
+
+// Whether the address is one of this machine's own: only those can be bound.
+bool IsLocalAddress(in_addr address)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in probe{};
+    probe.sin_family = AF_INET;
+    probe.sin_addr = address;
+    const bool local = ::bind(fd, reinterpret_cast<const sockaddr*>(&probe), sizeof probe) == 0;
+    ::close(fd);
+    return local;
+}
 
 // The millisecond clock of the ping: elapsed real time, never set back.
 std::int64_t NowMs()
@@ -61,6 +76,14 @@ void CListenSocket::OnAccept(int /*nErrorCode*/)
     pUser->m_name = HelloName(hello);
     if (SendRoom(conn, *pUser) || MeasurePing(conn, *pUser) || ReceivePortNotice(conn, *pUser)) {
         Abandon(peerText, deadline);
+        return;
+    }
+    // A client on this machine that names the server's own datagram port
+    // would make the server a member of its own room: every broadcast would
+    // come back to it as that member's chat and go out again, longer, to
+    // everyone, some hundred and sixty times for each line.
+    if (pUser->m_addr.sin_port == htons(BROADCAST_PORT) && IsLocalAddress(pUser->m_addr.sin_addr)) {
+        m_pWnd->AppendLog("Sign-on from " + peerText + " abandoned: it named the server's own port");
         return;
     }
     conn.Close();
