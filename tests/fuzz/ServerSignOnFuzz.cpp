@@ -7,7 +7,8 @@
 // followed by that many bytes.
 //
 // Checked for every input: the roster's count equals its links; a user is
-// added only by a complete sign-on, with the name and port it sent; every
+// added only by a complete sign-on, with the name and port it sent (never the
+// server's own port, from this machine); every
 // log line is one the sign-on writes, built only from bytes that arrived; no
 // more bytes are counted as read than were sent. When the client ends the
 // stream but stays to read the answer, also: exactly the complete sign-ons add a user,
@@ -64,6 +65,9 @@ struct CSignOn {
         complete = stream.size() >= helloSize + 4;
         if (complete)
             std::memcpy(&port, stream.data() + helloSize + 2, 2);
+        // From this machine, the server's own port would make the server a
+        // member of its own room: such a sign-on adds no one.
+        joins = complete && port != htons(BROADCAST_PORT);
     }
 
     int version = -1;          // -1: not even the first byte came
@@ -71,6 +75,7 @@ struct CSignOn {
     std::string name;
     bool complete = false;
     std::uint16_t port = 0;    // network order, as announced
+    bool joins = false;        // complete, and the user is added
 };
 
 bool IsNumber(const std::string& text, bool allowSign)
@@ -114,6 +119,8 @@ bool MayLog(const std::string& line, const CSignOn& signOn)
         return signOn.version != PROTOCOL_VERSION;
     if (signOn.helloSize == 0)
         return false;
+    if (line == "Sign-on from 127.0.0.1 abandoned: it named the server's own port")
+        return signOn.complete && !signOn.joins;
     if (line == "Welcome " + signOn.name || line == FormatJoinLine(signOn.name))
         return true;
     if (Between(line, "client got ping time of ", " ms", &middle))
@@ -146,7 +153,7 @@ void RequireAnswer(const std::string& answer, const CSignOn& signOn, const CUser
     expected += EncodeInt32(members);
     // The room as it was before the sign-on: the members, newest first.
     const CUserNode* pNode = roster.m_pHead;
-    if (signOn.complete && pNode)
+    if (signOn.joins && pNode)
         pNode = pNode->pNext;  // the newcomer, added at the head after the answer
     for (int i = 0; i < members && pNode; ++i, pNode = pNode->pNext)
         expected += EncodeRoomEntry(pNode->pUser->m_name, pNode->pUser->m_ping);
@@ -209,7 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     const bool added = roster.m_nCount == members + 1;
     Require(added || roster.m_nCount == members, "roster grows by at most one");
     if (added) {
-        Require(signOn.complete, "only a complete sign-on adds a user");
+        Require(signOn.joins, "only a complete sign-on adds a user");
         const CUserInfo& user = *roster.m_pHead->pUser;
         Require(user.m_name == signOn.name, "name is the hello's", user.m_name);
         Require(user.m_addr.sin_port == signOn.port, "port is the notice's");
@@ -221,8 +228,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     Require(g_bytesRead - readBefore <= static_cast<std::int64_t>(stream.size()), "no more read than sent");
 
     if (client >= 0) {
-        Require(added == signOn.complete, "every complete sign-on adds its user");
-        if (added)
+        Require(added == signOn.joins, "every complete sign-on adds its user");
+        if (signOn.complete)
             Require(g_bytesRead - readBefore == static_cast<std::int64_t>(signOn.helloSize + 4), "sign-on bytes read");
         RequireAnswer(ReadUntilClosed(client, 1000), signOn, roster, members);
         CloseAbortive(client);

@@ -71,6 +71,7 @@ write("server_signon_fuzz", {
     "stops-after-echo": bytes([1]) + pieces(hello(b"Ivy"), b"\x05"),
     "half-port-notice": bytes([1]) + pieces(hello(b"Jo"), b"\x05", b"\x05", b"\x04"),
     "resets-complete": bytes([1 | RESET << 2]) + pieces(hello(b"Kim"), b"\x05", b"\x05", PORT_1027),
+    "names-server-port": bytes([1]) + pieces(hello(b""), b"\x05", b"\x05", b"\x08\x03"),
     "resets": bytes([1 | RESET << 2]) + pieces(hello(b"Lou"), b"\x05"),
 })
 
