@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QShortcut>
 #include <QTextCursor>
+#include <QTimer>
 
 #include "AboutDlg.h"
 #include "DialogBuilder.h"
@@ -15,8 +16,20 @@
 #include "Traffic.h"
 #include "UserList.h"
 
+namespace {
+
+// A screen shows a new picture about sixty times a second; drawing the
+// window more often than that is work that nobody sees.
+constexpr qint64 kFrameMs = 16;
+
+}  // namespace
+
 CMainDialog::CMainDialog(int templateId, QWidget* pParent) : QDialog(pParent)
 {
+    m_pFrameTimer = new QTimer(this);
+    m_pFrameTimer->setSingleShot(true);
+    m_pFrameTimer->setTimerType(Qt::PreciseTimer);  // never ends a frame early
+    connect(m_pFrameTimer, &QTimer::timeout, this, &CMainDialog::DrawPending);
     const CDialogTemplate* pTemplate = FindDialogTemplate(templateId);
     if (pTemplate == nullptr)
         return;
@@ -118,6 +131,12 @@ QString CMainDialog::ToDisplay(const std::string& bytes)
         .replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }
 
+void CMainDialog::QueueLog(const std::string& text)
+{
+    m_pendingLog.append(text).append("\r\n");
+    ScheduleDraw();
+}
+
 void CMainDialog::QueueUserList(CUserList& roster)
 {
     m_pPendingRoster = &roster;
@@ -135,12 +154,26 @@ void CMainDialog::ScheduleDraw()
     if (m_bDrawQueued)
         return;
     m_bDrawQueued = true;
-    QMetaObject::invokeMethod(this, &CMainDialog::DrawPending, Qt::QueuedConnection);
+    const qint64 sinceDrawn = m_lastDraw.isValid() ? m_lastDraw.elapsed() : kFrameMs;
+    if (sinceDrawn >= kFrameMs)
+        QMetaObject::invokeMethod(this, &CMainDialog::DrawPending, Qt::QueuedConnection);
+    else
+        m_pFrameTimer->start(static_cast<int>(kFrameMs - sinceDrawn));
 }
 
 void CMainDialog::DrawPending()
 {
     m_bDrawQueued = false;
+    m_pFrameTimer->stop();
+    m_lastDraw.start();
+    if (!m_pendingLog.empty()) {
+        // One insertion for every line queued: the log lays out and scrolls
+        // once, however many lines came. Its last "\r\n" is AppendLogText's.
+        std::string lines;
+        lines.swap(m_pendingLog);
+        lines.resize(lines.size() - 2);
+        AppendLogText(lines);
+    }
     if (m_pPendingRoster && m_pUsers && m_pTotalClients) {
         m_pUsers->setPlainText(ToDisplay(FormatUsers(*m_pPendingRoster)));
         m_pTotalClients->setText(QStringLiteral("Total Clients: %1").arg(m_pPendingRoster->m_nCount));

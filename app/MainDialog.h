@@ -5,6 +5,7 @@
 // its widgets; the cores live in the derived windows.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QHash>
 
 #include <cstdint>
@@ -14,6 +15,7 @@ class CUserList;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
+class QTimer;
 class QWidget;
 
 class CMainDialog : public QDialog {
@@ -55,10 +57,12 @@ public:
 protected:
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
 
-    // The users box with "Total Clients: %i", and the byte totals, change
-    // with every datagram of a busy room; the eye sees only the last value of
-    // each pass of the event loop, so they are drawn once per pass from what
-    // is current then.
+    // The log, the users box with "Total Clients: %i", and the byte totals
+    // change with every datagram of a busy room, far more often than a screen
+    // shows a new picture. What is queued is drawn at most once a frame, from
+    // what is current then: at the next pass of the event loop after a quiet
+    // spell, otherwise as soon as a frame has passed since the last drawing.
+    void QueueLog(const std::string& text);  // AppendLogText at the next drawing
     void QueueUserList(CUserList& roster);
     void QueueTraffic();
     void DrawPending();  // draw what is queued now, ahead of a direct change
@@ -81,6 +85,9 @@ private:
     CUserList* m_pPendingRoster = nullptr;  // redraw the users box from this
     bool m_bTrafficPending = false;         // redraw the byte totals
     bool m_bDrawQueued = false;             // a DrawPending is already posted
+    std::string m_pendingLog;               // queued lines, each ending in "\r\n"
+    QElapsedTimer m_lastDraw;               // started at each drawing
+    QTimer* m_pFrameTimer = nullptr;        // ends the frame a drawing waits for
 };
 
 // The system-command ids of the window menu's platform entries.

@@ -51,6 +51,7 @@ void CServerDlg::reject()
         m_bShutDown = true;
         m_server.Shutdown();
     }
+    DrawPending();  // the window ends with its log complete
     CMainDialog::reject();
 }
 
@@ -60,7 +61,7 @@ void CServerDlg::OnBootUser() {}
 
 void CServerDlg::AppendLog(const std::string& text)
 {
-    AppendLogText(text);
+    QueueLog(text);
 }
 
 void CServerDlg::UpdateUserList(CUserList& roster)
@@ -92,5 +93,6 @@ std::string CServerDlg::FormatUsers(const CUserList& roster) const
 
 void CServerDlg::ShowMessage(const std::string& text)
 {
+    DrawPending();  // what led up to the box is on screen beside it
     ShowMessageBox(text);
 }

@@ -27,8 +27,10 @@ public:
     // too. The core tells every user before the window ends with Cancel.
     void reject() override;
 
-    // IServerView. The users box, the label and the byte totals are redrawn
-    // once per pass of the event loop, however many changes the pass made.
+    // IServerView. The log, the users box, the label and the byte totals are
+    // drawn at most once a frame, however many changes a busy room makes
+    // meanwhile (CMainDialog::QueueLog); a message box and the end of the
+    // window first draw what is queued.
     void AppendLog(const std::string& text) override;
     void UpdateUserList(CUserList& roster) override;
     void UpdateTraffic() override;

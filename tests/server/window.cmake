@@ -7,7 +7,7 @@ target_include_directories(window_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR
 target_link_libraries(window_test_support PUBLIC test_support app_glue protocol
                       GTest::gtest Qt6::Widgets Qt6::Test)
 
-add_executable(server_window_tests ServerDlgTest.cpp)
+add_executable(server_window_tests ServerDlgTest.cpp ServerDrawTest.cpp)
 target_link_libraries(server_window_tests PRIVATE server_window window_test_support)
 # Every case binds the fixed ports; no case should take long, so a hang
 # fails instead of holding the port lock.

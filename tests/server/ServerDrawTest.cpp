@@ -1,0 +1,72 @@
+// The server window under a busy room: however fast the core reports lines
+// and totals, the window draws them at most once a frame, and loses none.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTextDocument>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "Resources.h"
+#include "ServerDlg.h"
+#include "Traffic.h"
+#include "WindowTest.h"
+
+namespace {
+
+class CServerDrawTest : public ::testing::Test {
+protected:
+    QPlainTextEdit* Log() const { return m_dlg.ControlAs<QPlainTextEdit>(IDC_LOG); }
+
+    CServerDlg m_dlg;  // never started: the drawing needs no core
+};
+
+}  // namespace
+
+TEST_F(CServerDrawTest, BusyLogIsDrawnAtMostOnceAFrameWithEveryLineInOrder)
+{
+    m_dlg.show();
+    int drawings = 0;
+    QObject::connect(Log()->document(), &QTextDocument::contentsChange, [&] { ++drawings; });
+
+    // A line and a new total on every pass of the event loop, as a relay
+    // brings them.
+    const auto start = std::chrono::steady_clock::now();
+    QStringList expected;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string line = "\x02<u" + std::to_string(i % 7) + "> line " + std::to_string(i);
+        m_dlg.AppendLog(line);
+        expected << Shown(line);
+        ++g_bytesWritten;
+        m_dlg.UpdateTraffic();
+        QCoreApplication::processEvents();
+    }
+    const auto elapsedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    // Drawings are a frame (16 ms) apart, the first one aside.
+    EXPECT_LE(drawings, 2 + elapsedMs / 16) << "in " << elapsedMs << " ms";
+
+    ASSERT_TRUE(WaitFor([&] { return LogLines(Log()).size() == expected.size(); }));
+    EXPECT_EQ(LogLines(Log()), expected);
+    EXPECT_EQ(m_dlg.ControlAs<QLabel>(IDC_BYTES_WRITTEN)->text(),
+              QString("Bytes Written: %1").arg(g_bytesWritten));
+    EXPECT_TRUE(Log()->textCursor().atEnd());
+}
+
+TEST_F(CServerDrawTest, LineAfterAQuietSpellIsDrawnAtTheNextPass)
+{
+    m_dlg.AppendLog("first");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(LogLines(Log()), QStringList{"first"});
+    // A frame later, the next line again needs only one pass.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    m_dlg.AppendLog("second");
+    EXPECT_EQ(LogLines(Log()), QStringList{"first"});  // not inside the pass that logged it
+    QCoreApplication::processEvents();
+    EXPECT_EQ(LogLines(Log()), (QStringList{"first", "second"}));
+}
