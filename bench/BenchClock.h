@@ -42,6 +42,32 @@ inline std::int64_t ResidentBytes()
     return static_cast<std::int64_t>(resident) * ::sysconf(_SC_PAGESIZE);
 }
 
+// CPU time of the whole machine, all processors, busy and idle, from
+// /proc/stat: what other programs took while a row ran, and whether the
+// processors were ever idle.
+struct CMachineCpu {
+    std::int64_t busyNs = 0;
+    std::int64_t idleNs = 0;
+};
+
+inline CMachineCpu MachineCpu()
+{
+    CMachineCpu cpu;
+    long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+    std::FILE* pFile = std::fopen("/proc/stat", "r");
+    if (pFile == nullptr)
+        return cpu;
+    const int got = std::fscanf(pFile, "cpu %lld %lld %lld %lld %lld %lld %lld %lld", &user, &nice, &system, &idle,
+                                &iowait, &irq, &softirq, &steal);
+    std::fclose(pFile);
+    if (got != 8)
+        return cpu;
+    const std::int64_t nsPerTick = 1'000'000'000 / ::sysconf(_SC_CLK_TCK);
+    cpu.busyNs = (user + nice + system + irq + softirq + steal) * nsPerTick;
+    cpu.idleNs = (idle + iowait) * nsPerTick;
+    return cpu;
+}
+
 // Bytes the C library's allocator has handed out and not yet taken back.
 inline std::int64_t HeapInUseBytes()
 {

@@ -18,14 +18,16 @@ public:
 
     // Have the load process open `members` sockets. True if it failed.
     bool Open(int members);
-    void MeasureLimits();
-    // Every room size with one target. True if the server could not start.
+    // Every room size with one target, each after the limit at that size is
+    // measured afresh, so that both meet the same load on the machine. True
+    // if the server could not start.
     bool MeasureTarget(CServerTarget& target);
     void AddLogBlocks(const std::vector<std::int64_t>& blockNs, int linesPerBlock);
     void Print() const;
 
 private:
     struct CLimit {
+        std::string target;  // measured next to this target's rows
         int n = 0;
         CLoadReport plain, batched;
         std::int64_t plainStartNs = 0, batchedStartNs = 0;
@@ -36,6 +38,9 @@ private:
         int n = 0, senders = 0, lines = 0;
         CLoadReport report;
         std::int64_t serverCpuNs = 0;
+        std::int64_t phaseNs = 0;   // the whole phase, as this process saw it
+        std::int64_t otherNs = 0;   // busy time of everything else meanwhile
+        std::int64_t idleNs = 0;    // idle time of all processors meanwhile
     };
     struct CMemory {
         std::string target;
@@ -45,7 +50,8 @@ private:
 
     void MeasureLimit(CLimit& limit, bool batched);
     bool Phase(CServerTarget& target, const CLoadCommand& cmd, CRow& row);
-    double LimitRate(int n) const;  // sendmmsg deliveries per second at n
+    // sendmmsg deliveries per second at n, measured next to target's rows.
+    double LimitRate(const std::string& target, int n) const;
 
     CLoadLink& m_link;
     std::vector<std::uint16_t> m_ports;  // the members' ports, network order

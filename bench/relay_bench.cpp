@@ -65,8 +65,6 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "relay_bench: the load process could not open %d sockets\n", kMembers);
             rc = 1;
         }
-        if (rc == 0)
-            run.MeasureLimits();
         if (rc == 0 && !HasFlag(argc, argv, "--no-headless")) {
             CPortLock ports;  // other programs' tests use 2050/2051 too
             CHeadlessTarget headless;
