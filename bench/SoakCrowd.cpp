@@ -10,7 +10,11 @@
 
 namespace {
 
-constexpr int kGhosts = 2;  // members that vanish for good, without a sign-off
+// Members that vanish for good, without a sign-off: they stay in the room,
+// and the server goes on sending to them. They keep their port, as a machine
+// that went away would: were it free, a new user's socket could get it and
+// then share the ghost's record, receiving every line twice.
+constexpr int kGhosts = 2;
 
 int BoundDatagramSocket(std::uint16_t* pPortNet)
 {
@@ -46,8 +50,7 @@ CSoakCrowd::~CSoakCrowd()
 {
     Join();
     for (CMember& member : m_members)
-        if (member.udp >= 0)
-            ::close(member.udp);
+        ::close(member.udp);
     ::close(m_stranger);
 }
 
@@ -170,19 +173,19 @@ void CSoakCrowd::Run(Clock::time_point until)
     for (CMember& member : m_members)
         SignOnMember(member);
     for (int i = 0; i < kGhosts && i < static_cast<int>(m_members.size()); ++i) {
-        ::close(m_members[static_cast<std::size_t>(i)].udp);
-        m_members[static_cast<std::size_t>(i)].udp = -1;
+        m_members[static_cast<std::size_t>(i)].ghost = true;
+        m_members[static_cast<std::size_t>(i)].deaf = true;
     }
 
     static char sink[65536];
     while (Clock::now() < until) {
         CMember& member = m_members[m_random() % m_members.size()];
-        if (member.in)
+        if (member.in && !member.ghost)
             Act(member);
-        else if (member.udp >= 0 && Clock::now() >= member.rejoinAt)
+        else if (!member.in && Clock::now() >= member.rejoinAt)
             SignOnMember(member);
         for (CMember& reader : m_members)
-            while (!reader.deaf && reader.udp >= 0 && ::recv(reader.udp, sink, sizeof sink, MSG_DONTWAIT) >= 0) {
+            while (!reader.deaf && ::recv(reader.udp, sink, sizeof sink, MSG_DONTWAIT) >= 0) {
             }
         std::this_thread::sleep_for(std::chrono::microseconds(1000 + m_random() % 2000));
     }

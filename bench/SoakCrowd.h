@@ -47,7 +47,8 @@ private:
         int udp = -1;
         std::uint16_t portNet = 0;
         bool in = false;
-        bool deaf = false;  // never reads what the server sends
+        bool deaf = false;   // never reads what the server sends
+        bool ghost = false;  // gone for good, without a sign-off
         Clock::time_point rejoinAt;
     };
 

@@ -334,11 +334,12 @@ void CSoak::Report(long rssStart, long rssEnd, long rssPeak, int serverStatus)
     row("unexpected datagrams", num(odd));
     if (m_options.perUser)
         for (const auto& pUser : m_users)
-            std::printf("  %s: sign-ons %llu, received %llu, lost %llu, damaged %llu\n", pUser->Name().c_str(),
-                        static_cast<unsigned long long>(pUser->m_signOns),
+            std::printf("  %s: sign-ons %llu, received %llu, lost %llu, damaged %llu, duplicated %llu\n",
+                        pUser->Name().c_str(), static_cast<unsigned long long>(pUser->m_signOns),
                         static_cast<unsigned long long>(pUser->m_received),
                         static_cast<unsigned long long>(pUser->m_lost),
-                        static_cast<unsigned long long>(pUser->m_damaged));
+                        static_cast<unsigned long long>(pUser->m_damaged),
+                        static_cast<unsigned long long>(pUser->m_duplicates));
 }
 
 }  // namespace
