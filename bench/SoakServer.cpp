@@ -81,6 +81,16 @@ long CSoakServer::RssKiB() const
     return -1;
 }
 
+bool CSoakServer::Sanitized() const
+{
+    std::ifstream maps("/proc/" + std::to_string(m_pid) + "/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.find("libasan") != std::string::npos)
+            return true;
+    return false;
+}
+
 bool CSoakServer::Running()
 {
     if (m_status >= 0)

@@ -33,6 +33,8 @@ public:
     bool Start(const std::string& path);
     // Resident memory in KiB (VmRSS), or -1 once the process is gone.
     long RssKiB() const;
+    // Whether the server runs under AddressSanitizer (its runtime is mapped).
+    bool Sanitized() const;
     bool Running();
     // SIGTERM, as Ctrl+C, then wait up to waitMs for the exit. The exit
     // status, 128 + the signal if a signal ended it, or -1 if it did not end.
