@@ -107,6 +107,7 @@ private:
     std::unique_ptr<CSoakCrowd> m_pCrowd;
     std::vector<long> m_rssSamples;  // the server's VmRSS, once a second
     long m_growthBound = kGrowthBoundKiB;
+    std::uint64_t m_inAtShutdown = 0;  // well-behaved members when the server shut down
 };
 
 void CSoak::Pump(int timeoutMs)
@@ -249,6 +250,8 @@ int CSoak::Run()
     if (m_server.Sanitized())
         m_growthBound += static_cast<long>(kSanitizerGrowthKiBPerMinute * (end - steady) / 60);
 
+    for (const auto& pUser : m_users)
+        m_inAtShutdown += pUser->State() == CSoakUser::EState::In;
     const int status = m_server.Stop(10000);
     const double shutdownEnd = Now() + 1;
     while (Now() < shutdownEnd)
@@ -261,12 +264,13 @@ int CSoak::Run()
     }
     Report(rssStart, rssEnd, rssPeak, status);
 
-    std::uint64_t lost = 0, damaged = 0, duplicates = 0, odd = 0;
+    std::uint64_t lost = 0, damaged = 0, duplicates = 0, odd = 0, shutdowns = 0;
     for (const auto& pUser : m_users) {
         lost += pUser->m_lost;
         damaged += pUser->m_damaged;
         duplicates += pUser->m_duplicates;
         odd += pUser->m_odd;
+        shutdowns += pUser->m_shutdowns;
     }
     const bool memoryGrew = rssStart < 0 || rssEnd - rssStart > m_growthBound;
     // Every sign-on given up half-way or refused must have been noticed as
@@ -275,7 +279,7 @@ int CSoak::Run()
     const bool intakeWrong = crowd.failed || crowd.vanished != m_server.m_log.abandoned ||
                              crowd.refused != m_server.m_log.refused;
     const bool failed = lost || damaged || duplicates || odd || m_signOnFailures || m_unconfirmedLeaves ||
-                        intakeWrong || memoryGrew || status != 0;
+                        intakeWrong || shutdowns != m_inAtShutdown || memoryGrew || status != 0;
     std::printf("result: %s\n", failed ? "FAILED" : "ok");
     return failed ? 1 : 0;
 }
@@ -283,7 +287,7 @@ int CSoak::Run()
 void CSoak::Report(long rssStart, long rssEnd, long rssPeak, int serverStatus)
 {
     std::uint64_t signOns = 0, received = 0, lost = 0, damaged = 0, duplicates = 0, early = 0, foreign = 0,
-                  oversize = 0, odd = 0, shutdowns = 0, in = 0;
+                  oversize = 0, odd = 0, shutdowns = 0;
     std::vector<std::uint64_t> perUser;
     for (const auto& pUser : m_users) {
         const CSoakUser& user = *pUser;
@@ -297,7 +301,6 @@ void CSoak::Report(long rssStart, long rssEnd, long rssPeak, int serverStatus)
         oversize += user.m_oversize;
         odd += user.m_odd;
         shutdowns += user.m_shutdowns;
-        in += user.m_shutdowns > 0;
         perUser.push_back(user.m_received);
     }
     std::sort(perUser.begin(), perUser.end());
@@ -329,7 +332,7 @@ void CSoak::Report(long rssStart, long rssEnd, long rssPeak, int serverStatus)
     row("server log", "relayed " + num(log.relayed) + ", receive errors " + num(log.receiveErrors) +
                           ", unknown senders " + num(log.strangers) + ", unknown types " + num(log.unknownTypes) +
                           ", HDR_NEW refused " + num(log.illegalNew) + ", send errors " + num(log.sendErrors));
-    row("shutdown notices", num(shutdowns) + " to " + num(in) + " users in the room");
+    row("shutdown notices", num(shutdowns) + " to " + num(m_inAtShutdown) + " well-behaved members");
     row("server memory VmRSS (KiB)", "start " + std::to_string(rssStart) + ", end " + std::to_string(rssEnd) +
                                          ", growth " + std::to_string(rssEnd - rssStart) + " (bound " +
                                          std::to_string(m_growthBound) + "), peak " + std::to_string(rssPeak));
