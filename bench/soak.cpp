@@ -8,10 +8,12 @@
 //   soak [--seconds N] [--users N] [--seed N] [--server PATH] [--per-user]
 //
 // Defaults: 180 seconds, 200 users (a tenth of them hostile), the
-// zephran-server of this build. Exits non-zero
-// if a line was lost, duplicated or damaged, if the server's memory grew
-// beyond the bound printed, or if the server did not end cleanly; under
-// AddressSanitizer a report ends the server with a failure status.
+// zephran-server of this build. Exits non-zero if a line was lost,
+// duplicated or damaged; if a sign-on or sign-off of a well-behaved user
+// failed, or the server did not log each abandoned or refused sign-on; if a
+// member missed the shutdown notice; if the server's memory grew beyond the
+// bound printed; or if the server did not end cleanly (under the sanitizers
+// a report, a leak included, ends it with a failure status).
 
 #include <poll.h>
 
