@@ -32,6 +32,12 @@ double Percent(std::int64_t part, std::int64_t whole) { return whole > 0 ? 100.0
 // The load process counts as the bottleneck when it was this busy.
 bool LoadBound(const CLoadReport& report, std::int64_t wallNs) { return Percent(report.cpuNs, wallNs) >= 90.0; }
 
+// Deliveries per second of a limit measurement that reached its load.
+double Rate(const CLoadReport& report, std::int64_t startNs)
+{
+    return report.lastNs > startNs ? static_cast<double>(report.received) / Seconds(report.lastNs - startNs) : 0.0;
+}
+
 }  // namespace
 
 bool CRelayBench::Open(int members)
@@ -117,14 +123,6 @@ void CRelayBench::MeasureLimit(CLimit& limit, bool batched)
     (batched ? limit.batchedCpuNs : limit.plainCpuNs) = cpu;
 }
 
-double CRelayBench::LimitRate(const std::string& target, int n) const
-{
-    for (const CLimit& limit : m_limits)
-        if (limit.target == target && limit.n == n && limit.batched.lastNs > limit.batchedStartNs)
-            return static_cast<double>(limit.batched.received) / Seconds(limit.batched.lastNs - limit.batchedStartNs);
-    return 0.0;
-}
-
 bool CRelayBench::Phase(CServerTarget& target, const CLoadCommand& cmd, CRow& row)
 {
     row.target = target.Name();
@@ -146,6 +144,23 @@ bool CRelayBench::Phase(CServerTarget& target, const CLoadCommand& cmd, CRow& ro
     return false;
 }
 
+bool CRelayBench::MeasuredPhase(CServerTarget& target, const CLoadCommand& cmd, const char* pWhat)
+{
+    // The limit right before and right after the row, averaged: what else
+    // runs on the machine changes from one second to the next.
+    CLimit before, after;
+    before.n = after.n = cmd.nMembers;
+    MeasureLimit(before, true);
+    CRow row;
+    row.what = pWhat;
+    if (Phase(target, cmd, row))
+        return true;
+    MeasureLimit(after, true);
+    row.limitRate = (Rate(before.batched, before.batchedStartNs) + Rate(after.batched, after.batchedStartNs)) / 2;
+    m_relays.push_back(row);
+    return false;
+}
+
 bool CRelayBench::MeasureTarget(CServerTarget& target)
 {
     for (int n : kRooms) {
@@ -164,38 +179,29 @@ bool CRelayBench::MeasureTarget(CServerTarget& target)
             const std::int64_t resident = ResidentBytes(), heap = HeapInUseBytes();
             CRow row;
             row.what = "sign-on";
-            broken = Phase(target, signOn, row);
-            if (broken)
+            row.limitRate = Rate(limit.batched, limit.batchedStartNs);
+            if ((broken = Phase(target, signOn, row)))
                 return;
             m_signOns.push_back(row);
             if (n == kMemoryRoom)
                 m_memory.push_back({target.Name(), n, ResidentBytes() - resident, HeapInUseBytes() - heap});
 
+            CLoadCommand relay;
+            relay.op = ELoadOp::Relay;
+            relay.nMembers = n;
             for (int senders : {1, 10}) {
-                CLoadCommand relay;
-                relay.op = ELoadOp::Relay;
-                relay.nMembers = n;
                 relay.nSenders = senders;
                 relay.nLines = kDeliveries / n / senders;
                 relay.nWindow = kLinesInFlight / senders;
-                row = {};
-                row.what = "relay";
-                if ((broken = Phase(target, relay, row)))
+                if ((broken = MeasuredPhase(target, relay, "relay")))
                     return;
-                m_relays.push_back(row);
             }
             if (n == kBurstRoom) {
-                CLoadCommand burst;
-                burst.op = ELoadOp::Relay;
-                burst.nMembers = n;
-                burst.nSenders = kBurstSenders;
-                burst.nLines = kBurstLines;
-                burst.nWindow = 0;
-                row = {};
-                row.what = "burst";
-                if ((broken = Phase(target, burst, row)))
+                relay.nSenders = kBurstSenders;
+                relay.nLines = kBurstLines;
+                relay.nWindow = 0;
+                if ((broken = MeasuredPhase(target, relay, "burst")))
                     return;
-                m_relays.push_back(row);
             }
         });
         if (failed || broken) {
@@ -230,27 +236,30 @@ void CRelayBench::Print() const
                     LoadBound(l.batched, batchedNs) ? "  load-bound" : "");
     }
 
-    std::printf("\nRelay: time from the first line sent until every member has every relayed line\n");
-    std::printf("%-14s %-6s %5s %7s %6s %9s %12s %7s %6s %6s %7s %7s %6s %5s\n", "target", "kind", "N", "senders",
-                "lines", "ms", "deliveries/s", "x limit", "lost", "order", "srv cpu", "load cpu", "other", "idle");
+    std::printf("\nRelay: time from the first line sent until every member has every relayed line; the\n"
+                "limit (sendmmsg) of each row is the mean of one measured right before it and one right after\n");
+    std::printf("%-14s %-6s %5s %7s %6s %9s %12s %9s %7s %6s %6s %7s %7s %6s %5s\n", "target", "kind", "N",
+                "senders", "lines", "ms", "deliveries/s", "limit/s", "x limit", "lost", "order", "srv cpu", "load cpu",
+                "other", "idle");
     for (const CRow& r : m_relays) {
         const std::int64_t wall = r.report.lastNs - r.report.startNs;
         const double rate = r.report.received / Seconds(wall);
-        const double limit = LimitRate(r.target, r.n);
-        std::printf("%-14s %-6s %5d %7d %6d %9.1f %12.0f %7.2f %6lld %6lld %6.0f%% %6.0f%% %5.0f%% %4.0f%%%s\n",
-                    r.target.c_str(), r.what.c_str(), r.n, r.senders, r.lines, wall / 1e6, rate,
+        const double limit = r.limitRate;
+        std::printf("%-14s %-6s %5d %7d %6d %9.1f %12.0f %9.0f %7.2f %6lld %6lld %6.0f%% %6.0f%% %5.0f%% %4.0f%%%s\n",
+                    r.target.c_str(), r.what.c_str(), r.n, r.senders, r.lines, wall / 1e6, rate, limit,
                     limit > 0 ? rate / limit : 0.0, static_cast<long long>(r.report.expected - r.report.received),
                     static_cast<long long>(r.report.disordered), Percent(r.serverCpuNs, wall),
                     Percent(r.report.cpuNs, wall), Percent(r.otherNs, r.phaseNs), Percent(r.idleNs, r.phaseNs),
                     LoadBound(r.report, wall) ? "  load-bound" : "");
     }
 
-    std::printf("\nSign-on: N users one after another, each announced (HDR_NEW and join line) to all there\n");
+    std::printf("\nSign-on: N users one after another, each announced (HDR_NEW and join line) to all there,\n"
+                "against the same datagrams at the limit measured before the room\n");
     std::printf("%-14s %5s %10s %9s %12s %8s %7s %6s %6s %7s %7s %6s %5s\n", "target", "N", "datagrams", "ms",
                 "at limit ms", "x limit", "per user", "lost", "failed", "srv cpu", "load cpu", "other", "idle");
     for (const CRow& r : m_signOns) {
         const std::int64_t wall = std::max(r.report.lastNs, r.report.signedNs) - r.report.startNs;
-        const double limit = LimitRate(r.target, r.n);
+        const double limit = r.limitRate;
         const double atLimitMs = limit > 0 ? r.report.expected / limit * 1e3 : 0.0;
         std::printf("%-14s %5d %10lld %9.1f %12.1f %8.2f %5.0fus %6lld %6d %6.0f%% %6.0f%% %5.0f%% %4.0f%%%s\n",
                     r.target.c_str(), r.n, static_cast<long long>(r.report.expected), wall / 1e6, atLimitMs,

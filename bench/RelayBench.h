@@ -18,9 +18,9 @@ public:
 
     // Have the load process open `members` sockets. True if it failed.
     bool Open(int members);
-    // Every room size with one target, each after the limit at that size is
-    // measured afresh, so that both meet the same load on the machine. True
-    // if the server could not start.
+    // Every room size with one target. The limit is measured afresh before
+    // each room and again around each relay row, so that a row and its limit
+    // meet the same load on the machine. True if the server could not start.
     bool MeasureTarget(CServerTarget& target);
     void AddLogBlocks(const std::vector<std::int64_t>& blockNs, int linesPerBlock);
     void Print() const;
@@ -41,6 +41,7 @@ private:
         std::int64_t phaseNs = 0;   // the whole phase, as this process saw it
         std::int64_t otherNs = 0;   // busy time of everything else meanwhile
         std::int64_t idleNs = 0;    // idle time of all processors meanwhile
+        double limitRate = 0.0;     // sendmmsg deliveries per second, measured around the row
     };
     struct CMemory {
         std::string target;
@@ -50,8 +51,8 @@ private:
 
     void MeasureLimit(CLimit& limit, bool batched);
     bool Phase(CServerTarget& target, const CLoadCommand& cmd, CRow& row);
-    // sendmmsg deliveries per second at n, measured next to target's rows.
-    double LimitRate(const std::string& target, int n) const;
+    // Run one phase of the load against target, the limit measured first.
+    bool MeasuredPhase(CServerTarget& target, const CLoadCommand& cmd, const char* pWhat);
 
     CLoadLink& m_link;
     std::vector<std::uint16_t> m_ports;  // the members' ports, network order
