@@ -22,6 +22,37 @@ namespace {
 // window more often than that is work that nobody sees.
 constexpr qint64 kFrameMs = 16;
 
+// The most lines one paragraph of the log holds. The document keeps a tree
+// over its paragraphs, so with a paragraph per line every line would cost
+// more the longer the log grew; lines within a paragraph cost the same
+// however long it is, and look the same on screen.
+constexpr int kLinesPerParagraph = 32;
+
+// Log text from queued bytes, each line ended by "\r\n": every line break
+// ("\r\n", "\n" or "\r", as the log box takes them) ends a line within a
+// paragraph, and every kLinesPerParagraph-th and the last end a paragraph.
+QString LogParagraphs(const std::string& bytes)
+{
+    const QString text = QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QString out;
+    out.reserve(text.size());
+    int lines = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c != u'\r' && c != u'\n') {
+            out += c;
+            continue;
+        }
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        const bool endsParagraph = i + 1 == text.size() || ++lines == kLinesPerParagraph;
+        out += endsParagraph ? QChar(QChar::ParagraphSeparator) : QChar(QChar::LineSeparator);
+        if (endsParagraph)
+            lines = 0;
+    }
+    return out;
+}
+
 }  // namespace
 
 CMainDialog::CMainDialog(int templateId, QWidget* pParent) : QDialog(pParent)
@@ -101,14 +132,19 @@ void CMainDialog::contextMenuEvent(QContextMenuEvent* pEvent)
 
 void CMainDialog::AppendLogText(const std::string& text)
 {
+    InsertAtLogEnd(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())) +
+                   QStringLiteral("\r\n"));
+}
+
+void CMainDialog::InsertAtLogEnd(const QString& text)
+{
     if (m_pLog == nullptr)
         return;
     // A cursor of its own at the end, so neither the user's selection nor the
     // length of the log matters; the document keeps no undo steps.
     QTextCursor cursor(m_pLog->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())) +
-                      QStringLiteral("\r\n"));
+    cursor.insertText(text);
     // The caret ends after the new line and the selection is gone.
     m_pLog->setTextCursor(cursor);
     m_pLog->ensureCursorVisible();
@@ -168,11 +204,9 @@ void CMainDialog::DrawPending()
     m_lastDraw.start();
     if (!m_pendingLog.empty()) {
         // One insertion for every line queued: the log lays out and scrolls
-        // once, however many lines came. Its last "\r\n" is AppendLogText's.
-        std::string lines;
-        lines.swap(m_pendingLog);
-        lines.resize(lines.size() - 2);
-        AppendLogText(lines);
+        // once, however many lines came.
+        InsertAtLogEnd(LogParagraphs(m_pendingLog));
+        m_pendingLog.clear();
     }
     if (m_pPendingRoster && m_pUsers && m_pTotalClients) {
         m_pUsers->setPlainText(ToDisplay(FormatUsers(*m_pPendingRoster)));

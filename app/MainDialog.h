@@ -62,7 +62,9 @@ protected:
     // shows a new picture. What is queued is drawn at most once a frame, from
     // what is current then: at the next pass of the event loop after a quiet
     // spell, otherwise as soon as a frame has passed since the last drawing.
-    void QueueLog(const std::string& text);  // AppendLogText at the next drawing
+    // As AppendLogText, at the next drawing; the lines of one drawing share
+    // paragraphs, so that a line costs the same at any length of the log.
+    void QueueLog(const std::string& text);
     void QueueUserList(CUserList& roster);
     void QueueTraffic();
     void DrawPending();  // draw what is queued now, ahead of a direct change
@@ -72,6 +74,7 @@ protected:
 
 private:
     void BuildWindowMenu(std::uint32_t dialogStyle);
+    void InsertAtLogEnd(const QString& text);  // then the caret there, in view
     void ScheduleDraw();
 
     QHash<int, QWidget*> m_controls;

@@ -58,6 +58,25 @@ TEST_F(CServerDrawTest, BusyLogIsDrawnAtMostOnceAFrameWithEveryLineInOrder)
     EXPECT_TRUE(Log()->textCursor().atEnd());
 }
 
+TEST_F(CServerDrawTest, QueuedLinesKeepEveryLineBreakOfTheirOwn)
+{
+    // Enough lines in one drawing to fill more than one paragraph of the log.
+    QStringList expected;
+    for (int i = 0; i < 70; ++i) {
+        m_dlg.AppendLog("line " + std::to_string(i));
+        expected << QString("line %1").arg(i);
+    }
+    m_dlg.AppendLog("two\r\nlines");
+    m_dlg.AppendLog("");
+    m_dlg.AppendLog("cr\rand lf\nend");
+    m_dlg.AppendLog(std::string(600, 'w'));  // wraps in the box, still one line
+    expected << "two" << "lines" << "" << "cr" << "and lf" << "end" << QString(600, 'w');
+    QCoreApplication::processEvents();  // a fresh window draws at the next pass
+    EXPECT_EQ(LogLines(Log()), expected);
+    EXPECT_EQ(Log()->toPlainText().count('\n'), expected.size());
+    EXPECT_TRUE(Log()->textCursor().atEnd());
+}
+
 TEST_F(CServerDrawTest, LineAfterAQuietSpellIsDrawnAtTheNextPass)
 {
     m_dlg.AppendLog("first");
