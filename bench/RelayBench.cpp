@@ -278,7 +278,7 @@ void CRelayBench::Print() const
 
     if (!m_logBlockNs.empty()) {
         std::printf("\nServer window log: appending blocks of %d lines\n", m_nLogLinesPerBlock);
-        std::printf("%10s %9s %9s\n", "lines", "ms", "us/line");
+        std::printf("%10s %9s %9s\n", "lines", "cpu ms", "us/line");
         for (std::size_t b = 0; b < m_logBlockNs.size(); ++b)
             std::printf("%10lld %9.1f %9.2f\n", static_cast<long long>(b + 1) * m_nLogLinesPerBlock,
                         m_logBlockNs[b] / 1e6, m_logBlockNs[b] / 1e3 / m_nLogLinesPerBlock);

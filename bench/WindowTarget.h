@@ -16,6 +16,7 @@ public:
     bool Await(CLoadLink& link, CLoadReport& report) override;
 
     // Append blocks of lines to a shown server window's log (the loop runs
-    // every 100 lines, as a busy server's does) and time each block.
+    // every 100 lines, as a busy server's does); the processor time of each
+    // block until its last line is in the log box.
     static std::vector<std::int64_t> TimeLogBlocks(int blocks, int linesPerBlock);
 };
