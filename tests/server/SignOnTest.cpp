@@ -28,7 +28,7 @@ TEST_F(CServerTest, SignOnSendsTheRoomAndCountsEveryByte)
 
     const std::string got = conn.ReadToEnd();
     ASSERT_EQ(got.size(), 23u);
-    EXPECT_EQ(got.substr(0, 19), "\x02" + Int32(1) + std::string("\x04\0\0\0" "Ann\0" "\x0F\0\0\0", 12) + "\x05" "A");
+    EXPECT_EQ(got.substr(0, 19), std::string(1, '\x02') + Int32(1) + std::string("\x04\0\0\0" "Ann\0" "\x0F\0\0\0", 12) + "\x05" "A");
     const std::int32_t ping = DecodeInt32(got.data() + 19);
     EXPECT_GE(ping, 0);
 
@@ -65,7 +65,7 @@ TEST_F(CServerTest, RoomListIsNewestFirstAndAFirstComerGetsAnEmptyOne)
         CRawStream conn;
         conn.Send(SignOnBytes("Ann", first));
         ASSERT_TRUE(Pump([&] { return Members() == 1; }));
-        EXPECT_EQ(conn.ReadToEnd().substr(0, 7), "\x02" + Int32(0) + "\x05\x05");
+        EXPECT_EQ(conn.ReadToEnd().substr(0, 7), std::string(1, '\x02') + Int32(0) + "\x05\x05");
     }
     m_server.GetUserList()->m_pHead->pUser->m_ping = 7;
     {
@@ -78,7 +78,7 @@ TEST_F(CServerTest, RoomListIsNewestFirstAndAFirstComerGetsAnEmptyOne)
     ASSERT_TRUE(Pump([&] { return Members() == 3; }));
     const std::string got = conn.ReadToEnd();
     const std::string cy = EncodeRoomEntry("Cy", m_server.GetUserList()->m_pHead->pNext->pUser->m_ping);
-    EXPECT_EQ(got.substr(0, 5 + cy.size() + 12), "\x02" + Int32(2) + cy + EncodeRoomEntry("Ann", 7));
+    EXPECT_EQ(got.substr(0, 5 + cy.size() + 12), std::string(1, '\x02') + Int32(2) + cy + EncodeRoomEntry("Ann", 7));
     EXPECT_EQ(m_view.m_userLists.back(), (std::vector<std::string>{"Bob", "Cy", "Ann"}));
 }
 
@@ -109,7 +109,7 @@ TEST_F(CServerTest, HelloIsTakenOnlyFromReceivedBytes)
     // the bytes that follow are the echoes and the port notice.
     CRawDatagram peer;
     CRawStream conn;
-    conn.Send("\x02" + std::string(510, 'x') + "\x05\x05" + EncodePortNotice(peer.PortNetworkOrder()));
+    conn.Send(std::string(1, '\x02') + std::string(510, 'x') + "\x05\x05" + EncodePortNotice(peer.PortNetworkOrder()));
     ASSERT_TRUE(Pump([&] { return Members() == 1; }));
     EXPECT_EQ(m_server.GetUserList()->m_pHead->pUser->m_name, std::string(510, 'x'));
 
