@@ -6,34 +6,10 @@
 #include <string>
 
 #include "AsyncSocket.h"
+#include "LoopbackPeers.h"
 #include "PollLoop.h"
 
 namespace {
-
-sockaddr_in Loopback(const CAsyncSocket& s)
-{
-    sockaddr_in a{};
-    s.GetSockName(a);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-// A datagram socket that runs a test's handler on each notification.
-class CProbe : public CAsyncSocket {
-public:
-    std::function<void(CProbe&)> onReceive;
-    int notified = 0;
-
-protected:
-    void OnReceive(int) override
-    {
-        ++notified;
-        char buf[16];
-        Receive(buf, sizeof buf);
-        if (onReceive)
-            onReceive(*this);
-    }
-};
 
 void Poke(const CAsyncSocket& target)
 {

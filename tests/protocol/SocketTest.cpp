@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "AsyncSocket.h"
+#include "LoopbackPeers.h"
 #include "PollLoop.h"
 #include "Protocol.h"
 #include "Socket.h"
@@ -17,32 +18,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-sockaddr_in Loopback(const CAsyncSocket& s)
-{
-    sockaddr_in a{};
-    s.GetSockName(a);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
 // Counts how often a blocking wait let the windows repaint.
 class CCountingLoop : public CPollLoop {
 public:
     void PumpRepaint() override { ++pumps; }
     int pumps = 0;
-};
-
-class CRecorder : public CAsyncSocket {
-public:
-    int notified = 0;
-
-protected:
-    void OnReceive(int) override
-    {
-        ++notified;
-        char buf[16];
-        Receive(buf, sizeof buf);
-    }
 };
 
 // A listener and a connected pair of stream ends: the blocking side is a
@@ -176,7 +156,7 @@ TEST(CSocketTest, DeadlineEndsAWaitOnASilentPeer)
 TEST(CSocketTest, BlockingWaitHoldsBackOtherNotifications)
 {
     CCountingLoop loop;
-    CRecorder udp;
+    CProbe udp;
     ASSERT_FALSE(udp.Create(0, SOCK_DGRAM, CAsyncSocket::FD_READ));
     CStreamPair pair;
     CAsyncSocket tx;
