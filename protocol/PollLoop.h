@@ -14,7 +14,7 @@ public:
     CPollLoop() = default;
     ~CPollLoop() override = default;
 
-    bool Watch(int fd, CWatcher* pWatcher) override;
+    [[nodiscard]] bool Watch(int fd, CWatcher* pWatcher, unsigned events = WATCH_READ) override;
     void Unwatch(int fd) override;
     int RunOnce(int timeoutMs) override;
     void PumpRepaint() override {}
@@ -24,12 +24,17 @@ public:
 private:
     struct CEntry {
         CWatcher* pWatcher = nullptr;
+        unsigned events = 0;
         std::uint64_t serial = 0;  // tells a re-registered descriptor from the old one
     };
     struct CFired {
         int fd;
+        short revents;
         std::uint64_t serial;
     };
+
+    // Whether fd is still watched as it was when its readiness was collected.
+    bool StillWatched(const CFired& f) const;
 
     std::vector<CEntry> m_entries;   // indexed by descriptor
     std::vector<pollfd> m_pollfds;   // rebuilt when the watched set changes

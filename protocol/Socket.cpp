@@ -53,11 +53,21 @@ bool CSocket::Connect(const sockaddr_in& addr)
     return error != 0;
 }
 
+bool CSocket::PastDeadline() const
+{
+    if (m_deadline == Clock::time_point::max() || Clock::now() < m_deadline)
+        return false;
+    errno = ETIMEDOUT;
+    return true;
+}
+
 int CSocket::Send(const void* pBuf, int len)
 {
     const char* p = static_cast<const char*>(pBuf);
     int sent = 0;
     while (sent < len) {
+        if (PastDeadline())
+            return -1;
         int n = CAsyncSocket::Send(p + sent, len - sent);
         if (n >= 0) {
             sent += n;
@@ -72,6 +82,10 @@ int CSocket::Send(const void* pBuf, int len)
 int CSocket::ReceiveWaiting(void* pBuf, int len, int flags)
 {
     for (;;) {
+        // Checked before every call, not only before a wait: a peer that
+        // always has a little more ready must not outlast the deadline.
+        if (PastDeadline())
+            return -1;
         ssize_t n = ::recv(Handle(), pBuf, static_cast<std::size_t>(len), flags);
         if (n >= 0)
             return static_cast<int>(n);

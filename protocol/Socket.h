@@ -5,8 +5,9 @@
 // socket's notification and no user input is handled until the operation
 // that made the blocking calls has returned.
 //
-// A deadline, when set, bounds every wait: past it a call fails with
-// ETIMEDOUT, so a silent peer cannot hold the thread for ever.
+// A deadline, when set, bounds every call: past it a call fails with
+// ETIMEDOUT, so neither a silent peer nor one that keeps sending can hold the
+// thread for ever.
 
 #include <chrono>
 
@@ -33,6 +34,7 @@ public:
 private:
     int ReceiveWaiting(void* pBuf, int len, int flags);
     bool Wait(short events);  // true if the deadline passed or poll failed
+    bool PastDeadline() const;  // true, with errno ETIMEDOUT, once it has passed
 
     Clock::time_point m_deadline = Clock::time_point::max();
 };

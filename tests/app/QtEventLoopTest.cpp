@@ -72,6 +72,20 @@ private:
     std::function<void()> m_fn;
 };
 
+class CCallbackTimer : public CTimer {
+public:
+    void OnTimer() override { ++m_nCalls; }
+    int m_nCalls = 0;
+};
+
+class CWriteWatcher : public CWatcher {
+public:
+    void OnReadable() override { ++m_nReads; }
+    void OnWritable() override { ++m_nWrites; }
+    int m_nReads = 0;
+    int m_nWrites = 0;
+};
+
 }  // namespace
 
 class CQtEventLoopTest : public QObject {
@@ -82,6 +96,7 @@ private slots:
     void HandlerThatUnwatchesAnotherStopsItsPendingNotification();
     void RepaintPumpHoldsSocketNotificationsBack();
     void RefusesABadDescriptor();
+    void TimersAndWritabilityAreDeliveredButNotInsideThePump();
 };
 
 void CQtEventLoopTest::DeliversADatagramNotification()
@@ -183,6 +198,32 @@ void CQtEventLoopTest::RefusesABadDescriptor()
     QVERIFY(loop.Watch(0, nullptr));
     loop.Unwatch(12345);  // never watched: nothing happens
     QCOMPARE(loop.RunOnce(1), 0);
+}
+
+void CQtEventLoopTest::TimersAndWritabilityAreDeliveredButNotInsideThePump()
+{
+    using namespace std::chrono_literals;
+    CQtEventLoop loop;
+    CCallbackTimer soon, later;
+    loop.SetTimer(&soon, CEventLoop::Clock::now() + 20ms);
+    loop.SetTimer(&later, CEventLoop::Clock::now() + 1h);
+    // A timer due while a blocking call waits is held until it returns.
+    const auto pumpEnd = std::chrono::steady_clock::now() + 60ms;
+    while (std::chrono::steady_clock::now() < pumpEnd)
+        loop.PumpRepaint();
+    QCOMPARE(soon.m_nCalls, 0);
+    QVERIFY(PumpUntil(loop, [&] { return soon.m_nCalls == 1; }));
+    loop.KillTimer(&later);
+    PumpFor(loop, 30ms);
+    QCOMPARE(soon.m_nCalls, 1);
+    QCOMPARE(later.m_nCalls, 0);
+
+    CUdpEnd udp;
+    CWriteWatcher writer;
+    QVERIFY(!loop.Watch(udp.Fd(), &writer, CEventLoop::WATCH_WRITE));
+    QVERIFY(PumpUntil(loop, [&] { return writer.m_nWrites > 0; }));
+    QCOMPARE(writer.m_nReads, 0);
+    loop.Unwatch(udp.Fd());
 }
 
 QTEST_GUILESS_MAIN(CQtEventLoopTest)

@@ -1,9 +1,12 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "AsyncSocket.h"
 #include "LoopbackPeers.h"
@@ -18,6 +21,31 @@ void Poke(const CAsyncSocket& target)
     sockaddr_in to = Loopback(target);
     ASSERT_EQ(sender.SendTo("x", 1, to), 1);
 }
+
+// Records the order in which timers ran and runs the test's handler if any.
+class CTimerProbe : public CTimer {
+public:
+    CTimerProbe(std::vector<int>& log, int id) : m_log(log), m_nId(id) {}
+    std::function<void()> onTimer;
+    void OnTimer() override
+    {
+        m_log.push_back(m_nId);
+        if (onTimer)
+            onTimer();
+    }
+
+private:
+    std::vector<int>& m_log;
+    int m_nId;
+};
+
+class CWritableProbe : public CWatcher {
+public:
+    void OnReadable() override { ++reads; }
+    void OnWritable() override { ++writes; }
+    int reads = 0;
+    int writes = 0;
+};
 
 }  // namespace
 
@@ -103,4 +131,78 @@ TEST(CPollLoopTest, NewestLoopIsCurrentUntilDestroyed)
         EXPECT_EQ(CEventLoop::Current(), &inner);
     }
     EXPECT_EQ(CEventLoop::Current(), &outer);
+}
+
+TEST(CPollLoopTest, TimersRunOnceWhenDueInOrderAndMayKillOrMoveEachOther)
+{
+    using namespace std::chrono_literals;
+    CPollLoop loop;
+    std::vector<int> ran;
+    CTimerProbe first(ran, 1), second(ran, 2), third(ran, 3), late(ran, 4);
+    const auto now = CEventLoop::Clock::now();
+    loop.SetTimer(&second, now);
+    loop.SetTimer(&first, now - 1ms);
+    loop.SetTimer(&third, now);
+    loop.SetTimer(&late, now + 1h);
+    // first kills third, which was due in the same pass; second sets itself
+    // again at once, which belongs to the next pass.
+    first.onTimer = [&] { loop.KillTimer(&third); };
+    second.onTimer = [&] {
+        if (ran.size() < 3)
+            loop.SetTimer(&second, CEventLoop::Clock::now());
+    };
+    EXPECT_EQ(loop.RunOnce(0), 2);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+    EXPECT_EQ(loop.RunOnce(0), 1);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2, 2}));
+    EXPECT_EQ(loop.RunOnce(0), 0);
+
+    // A wait without bound still ends when a timer is due; moving the late
+    // timer nearer is what makes it due.
+    loop.SetTimer(&late, CEventLoop::Clock::now() + 30ms);
+    EXPECT_EQ(loop.RunOnce(-1), 1);
+    EXPECT_EQ(ran.back(), 4);
+    EXPECT_FALSE(loop.IsTimerSet(&late));
+}
+
+TEST(CPollLoopTest, WritableInterestIsToldApartFromReadable)
+{
+    CPollLoop loop;
+    CAsyncSocket udp;
+    ASSERT_FALSE(udp.Create(0, SOCK_DGRAM, 0));
+    CWritableProbe probe;
+    ASSERT_FALSE(loop.Watch(udp.Handle(), &probe, CEventLoop::WATCH_WRITE));
+    EXPECT_EQ(loop.RunOnce(1000), 1);
+    EXPECT_EQ(probe.writes, 1);
+    EXPECT_EQ(probe.reads, 0);
+    // Watching again replaces the interest: readable only, and nothing to read.
+    ASSERT_FALSE(loop.Watch(udp.Handle(), &probe, CEventLoop::WATCH_READ));
+    EXPECT_EQ(loop.RunOnce(0), 0);
+    EXPECT_TRUE(loop.Watch(udp.Handle(), &probe, 0));
+    loop.Unwatch(udp.Handle());
+}
+
+TEST(CPollLoopTest, BrokenWaitIsReportedRatherThanTakenForAQuietPass)
+{
+    // poll refuses more descriptors than the process may open: a failure of
+    // the loop itself, which a caller must not take for "nothing ready".
+    CPollLoop loop;
+    CWritableProbe probe;
+    std::vector<std::unique_ptr<CAsyncSocket>> sockets;
+    for (int i = 0; i < 8; ++i) {
+        sockets.push_back(std::make_unique<CAsyncSocket>());
+        ASSERT_FALSE(sockets.back()->Create(0, SOCK_DGRAM, 0));
+        ASSERT_FALSE(loop.Watch(sockets.back()->Handle(), &probe));
+    }
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = 4;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    errno = 0;
+    const int rc = loop.RunOnce(0);
+    const int error = errno;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(error, EINVAL);
 }

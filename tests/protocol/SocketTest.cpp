@@ -153,6 +153,22 @@ TEST(CSocketTest, DeadlineEndsAWaitOnASilentPeer)
     EXPECT_EQ(errno, ETIMEDOUT);
 }
 
+TEST(CSocketTest, DeadlineHoldsWhileThePeerKeepsBytesReady)
+{
+    // A peer that always has more ready never makes a call wait; the deadline
+    // must end it all the same.
+    CCountingLoop loop;
+    CStreamPair pair;
+    ASSERT_EQ(::send(pair.peer, "abcd", 4, 0), 4);
+    pair.conn.SetDeadline(CSocket::Clock::now() - 1ms);
+    char buf[4];
+    errno = 0;
+    EXPECT_EQ(pair.conn.Receive(buf, 1), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_EQ(pair.conn.Send("x", 1), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+}
+
 TEST(CSocketTest, BlockingWaitHoldsBackOtherNotifications)
 {
     CCountingLoop loop;
