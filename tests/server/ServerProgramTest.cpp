@@ -26,7 +26,7 @@ namespace {
 // child still running at the end is killed.
 class CServerProcess {
 public:
-    CServerProcess()
+    explicit CServerProcess(std::vector<std::string> args = {})
     {
         int out[2], err[2];
         if (::pipe2(out, O_CLOEXEC) < 0 || ::pipe2(err, O_CLOEXEC) < 0)
@@ -35,7 +35,11 @@ public:
         if (m_pid == 0) {
             ::dup2(out[1], STDOUT_FILENO);
             ::dup2(err[1], STDERR_FILENO);
-            ::execl(ZEPHRAN_SERVER_PATH, ZEPHRAN_SERVER_PATH, static_cast<char*>(nullptr));
+            std::vector<char*> argv{const_cast<char*>(ZEPHRAN_SERVER_PATH)};
+            for (std::string& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            ::execv(ZEPHRAN_SERVER_PATH, argv.data());
             ::_exit(127);
         }
         ::close(out[1]);
@@ -190,18 +194,23 @@ TEST(ZephranServerTest, GuestSignsOnSaysHiAndLeaves)
     EXPECT_EQ(server.Stderr(), "");
 }
 
-TEST(ZephranServerTest, InterruptShutsDownAndExitsCleanly)
+TEST(ZephranServerTest, InterruptTerminateAndHangUpShutDownAndExitCleanly)
 {
-    CPortLock lock;
-    CServerProcess server;
-    ASSERT_TRUE(server.Running());
-    // A stranger's datagram shows that the server is up: it logs the refusal.
-    CRawDatagram stranger;
-    ASSERT_GT(StrangerUntilRefused(server, stranger, "packet detected from unknown user not signed on!\n"), 0);
-    server.Signal(SIGINT);
-    EXPECT_EQ(server.ExitCode(), 0);
-    const std::string& out = server.Stdout();
-    EXPECT_EQ(out.substr(out.size() - 5), "\\x04\n");
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        CPortLock lock;
+        CServerProcess server;
+        ASSERT_TRUE(server.Running());
+        CRawDatagram guest;
+        ASSERT_TRUE(JoinAlone(guest));
+        server.Signal(sig);
+        // The member hears that the server went away.
+        EXPECT_EQ(guest.Next(), std::string("\x04", 2));
+        EXPECT_EQ(server.ExitCode(), 0);
+        const std::string& out = server.Stdout();
+        ASSERT_GE(out.size(), 5u);
+        EXPECT_EQ(out.substr(out.size() - 5), "\\x04\n");
+    }
 }
 
 TEST(ZephranServerTest, AStrangersFloodIsLoggedOnceThenCounted)
@@ -293,4 +302,27 @@ TEST(ZephranServerTest, FailedStartPrintsItsMessagesAndExitsOne)
     EXPECT_EQ(server.Stderr(), "UDP create error\nServer init failure\n");
     EXPECT_EQ(server.Stdout(), "");
     ::close(fd);
+}
+
+TEST(ZephranServerTest, HelpVersionAndUnknownArguments)
+{
+    CPortLock lock;  // a server that ignored its arguments would take the ports
+    {
+        CServerProcess help({"--help"});
+        EXPECT_EQ(help.ExitCode(), 0);
+        EXPECT_EQ(help.Stdout().rfind("Usage: zephran-server [--help | --version]\n", 0), 0u);
+        EXPECT_EQ(help.Stderr(), "");
+    }
+    {
+        CServerProcess version({"--version"});
+        EXPECT_EQ(version.ExitCode(), 0);
+        EXPECT_EQ(version.Stdout(), "zephran-server " ZEPHRAN_VERSION "\n");
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--port"}, {"2050"}, {"--help", "--version"}}) {
+        CServerProcess wrong(args);
+        EXPECT_EQ(wrong.ExitCode(), 2);
+        EXPECT_EQ(wrong.Stdout(), "");
+        EXPECT_NE(wrong.Stderr().find("Usage: zephran-server"), std::string::npos);
+    }
 }
