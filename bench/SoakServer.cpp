@@ -131,22 +131,39 @@ void CSoakServer::ReadLog()
 
 void CSoakServer::Classify(const std::string& line)
 {
-    if (StartsWith(line, "\x02<"))
-        ++m_log.relayed;
+    unsigned long long n = 0;
+    if (std::sscanf(line.c_str(), "last line repeated %llu times", &n) == 1) {
+        Count(m_lastLine, n);
+        return;
+    }
+    if (line.find(" log lines dropped") != std::string::npos && std::sscanf(line.c_str(), "%llu", &n) == 1) {
+        m_log.dropped += n;
+        return;
+    }
+    Count(line, 1);
+    m_lastLine = line;
+}
+
+void CSoakServer::Count(const std::string& line, std::uint64_t times)
+{
+    // The log escapes every control byte: a relayed line starts with the
+    // four characters \x02.
+    if (StartsWith(line, "\\x02<"))
+        m_log.relayed += times;
     else if (StartsWith(line, "New Connection Accepted from: "))
-        ++m_log.accepted;
+        m_log.accepted += times;
     else if (StartsWith(line, "Sign-on from "))
-        ++m_log.abandoned;
+        m_log.abandoned += times;
     else if (StartsWith(line, "  Version 2 Failed..."))
-        ++m_log.refused;
+        m_log.refused += times;
     else if (line == "Recieve Error!")
-        ++m_log.receiveErrors;
+        m_log.receiveErrors += times;
     else if (line == "packet detected from unknown user not signed on!")
-        ++m_log.strangers;
+        m_log.strangers += times;
     else if (StartsWith(line, "Unkown packet of type "))
-        ++m_log.unknownTypes;
+        m_log.unknownTypes += times;
     else if (StartsWith(line, "HDR_NEW is an illegal packet type"))
-        ++m_log.illegalNew;
+        m_log.illegalNew += times;
     else if (StartsWith(line, "Error: "))
-        ++m_log.sendErrors;
+        m_log.sendErrors += times;
 }

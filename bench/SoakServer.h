@@ -20,6 +20,7 @@ struct CServerLogCounts {
     std::atomic<std::uint64_t> unknownTypes{0};  // "Unkown packet of type %i detected!"
     std::atomic<std::uint64_t> illegalNew{0};    // "HDR_NEW is an illegal packet type ..."
     std::atomic<std::uint64_t> sendErrors{0};    // "Error: %i"
+    std::atomic<std::uint64_t> dropped{0};       // "%i log lines dropped": the reader fell behind
 };
 
 class CSoakServer {
@@ -44,10 +45,13 @@ public:
 
 private:
     void ReadLog();
+    // Counts one log line; a repeat count stands for that many of the line before.
     void Classify(const std::string& line);
+    void Count(const std::string& line, std::uint64_t times);
 
     pid_t m_pid = -1;
     int m_out = -1;
     int m_status = -1;
     std::thread m_reader;
+    std::string m_lastLine;  // the line that a "last line repeated" count repeats
 };

@@ -333,7 +333,8 @@ void CSoak::Report(long rssStart, long rssEnd, long rssPeak, int serverStatus)
             ", sign-offs " + num(crowd.leaves));
     row("server log", "relayed " + num(log.relayed) + ", receive errors " + num(log.receiveErrors) +
                           ", unknown senders " + num(log.strangers) + ", unknown types " + num(log.unknownTypes) +
-                          ", HDR_NEW refused " + num(log.illegalNew) + ", send errors " + num(log.sendErrors));
+                          ", HDR_NEW refused " + num(log.illegalNew) + ", send errors " + num(log.sendErrors) +
+                          ", log lines dropped " + num(log.dropped));
     row("shutdown notices", num(shutdowns) + " to " + num(m_inAtShutdown) + " well-behaved members");
     row("server memory VmRSS (KiB)", "start " + std::to_string(rssStart) + ", end " + std::to_string(rssEnd) +
                                          ", growth " + std::to_string(rssEnd - rssStart) + " (bound " +

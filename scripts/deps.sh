@@ -5,11 +5,12 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++
+  pkg-config                     # Qt 6's CMake files look up xkbcommon with it
   qt6-base-dev                   # Qt 6 Widgets and Qt Test: the windows
-  libgtest-dev libgmock-dev      # the tests of the cores
-  libbenchmark-dev               # bench/ micro-benchmarks
+  libgtest-dev                   # the tests
   clang libclang-rt-14-dev       # fuzz targets (libFuzzer) and sanitizers
+  dpkg-dev file                  # the package: dpkg-shlibdeps writes its Depends, file finds its programs
 )
 
 missing=()

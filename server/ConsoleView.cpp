@@ -1,21 +1,12 @@
 #include "ConsoleView.h"
 
-#include <cstdio>
+#include <unistd.h>
 
-namespace {
+#include "LogEscape.h"
 
-// Written as bytes: a logged datagram starts with its type byte, and a name
-// is whatever bytes the client sent.
-void WriteLine(std::FILE* pOut, const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), pOut);
-    std::fputc('\n', pOut);
-    std::fflush(pOut);
-}
+CConsoleView::CConsoleView() : m_out(STDOUT_FILENO), m_err(STDERR_FILENO), m_log(m_out) {}
 
-}  // namespace
-
-void CConsoleView::AppendLog(const std::string& text) { WriteLine(stdout, text); }
+void CConsoleView::AppendLog(const std::string& text) { m_log.WriteLine(EscapeLogText(text)); }
 
 // With no window there is no user list or counter to redraw; the log says
 // who joins and leaves.
@@ -23,4 +14,13 @@ void CConsoleView::UpdateUserList(CUserList& /*roster*/) {}
 
 void CConsoleView::UpdateTraffic() {}
 
-void CConsoleView::ShowMessage(const std::string& text) { WriteLine(stderr, text); }
+void CConsoleView::ShowMessage(const std::string& text) { m_err.WriteLine(EscapeLogText(text)); }
+
+void CConsoleView::Finish(std::chrono::milliseconds limit)
+{
+    const auto deadline = CEventLoop::Clock::now() + limit;
+    m_log.Finish();
+    if (const std::uint64_t lost = m_out.Flush(deadline); lost > 0)
+        m_err.WriteLine(CLogWriter::DroppedNotice(lost));
+    m_err.Flush(deadline);
+}

@@ -1,13 +1,32 @@
 #pragma once
 // The headless server's window: log lines go to standard output, message-box
-// texts to standard error, each line flushed as it is written. Owns nothing.
+// texts to standard error, one escaped line each (see LogEscape.h), written
+// without ever making the room wait for a slow reader, and a burst of one
+// same log line is counted instead of repeated. Owns its two writers; not
+// the loop, which must exist before the view and outlive it.
 
+#include <chrono>
+
+#include "LogWriter.h"
+#include "RepeatFilter.h"
 #include "ServerView.h"
 
 class CConsoleView : public IServerView {
 public:
+    CConsoleView();
+
     void AppendLog(const std::string& text) override;
     void UpdateUserList(CUserList& roster) override;
     void UpdateTraffic() override;
     void ShowMessage(const std::string& text) override;
+
+    // At exit: end a burst still being counted, and give the readers up to
+    // limit to take what is queued. Lines lost on standard output are
+    // counted on standard error.
+    void Finish(std::chrono::milliseconds limit);
+
+private:
+    CLogWriter m_out;
+    CLogWriter m_err;
+    CRepeatFilter m_log;  // on its way to m_out
 };

@@ -22,6 +22,7 @@ bool CStopSignal::Open()
     sigemptyset(&stops);
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGHUP);
     if (::sigprocmask(SIG_BLOCK, &stops, nullptr) < 0)
         return true;
     m_hSignal = ::signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC);

@@ -1,7 +1,8 @@
 #pragma once
-// SIGINT and SIGTERM turned into a readable descriptor that the event loop
-// watches, so a stop request is handled between notifications like a press
-// of "&Shutdown Server". Owns its signalfd; not its loop.
+// SIGINT, SIGTERM and SIGHUP turned into a readable descriptor that the
+// event loop watches, so a stop request (Ctrl+C, the service manager, the
+// terminal going away) is handled between notifications like a press of
+// "&Shutdown Server". Owns its signalfd; not its loop.
 
 #include "EventLoop.h"
 
@@ -12,7 +13,7 @@ public:
     CStopSignal(const CStopSignal&) = delete;
     CStopSignal& operator=(const CStopSignal&) = delete;
 
-    // Block both signals and watch them in the current loop. True if failed.
+    // Block the three signals and watch them in the current loop. True if failed.
     bool Open();
     bool Requested() const { return m_bRequested; }
 

@@ -211,7 +211,7 @@ TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
         EXPECT_EQ(LogLines(Log()).last(), "Disconnected from server");
         EXPECT_EQ(Users(), "");
         EXPECT_EQ(Label(IDC_TOTAL_CLIENTS), "");
-        ASSERT_TRUE(m_server.WaitForLine(Shown("\x03guest")));
+        ASSERT_TRUE(m_server.WaitForLine(Shown("\\x03guest")));
         Click(IDC_DISCONNECT);
         EXPECT_EQ(LogLines(Log()).mid(LogLines(Log()).size() - 2),
                   (QStringList{"Already disconnected!", "Disconnected from server"}));
@@ -228,8 +228,8 @@ TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
         EXPECT_EQ(Label(IDC_BYTES_WRITTEN), QString("Bytes Written: %1").arg(g_bytesWritten));
     });
     EXPECT_EQ(result, QDialog::Rejected);
-    EXPECT_EQ(m_server.Lines().count(Shown("\x02<guest> hello")), 1);
-    EXPECT_EQ(m_server.Lines().count(Shown("\x02<guest> again")), 1);
+    EXPECT_EQ(m_server.Lines().count(Shown("\\x02<guest> hello")), 1);
+    EXPECT_EQ(m_server.Lines().count(Shown("\\x02<guest> again")), 1);
 }
 
 // Quit, the close box and the window menu's Close sign off before ending.
@@ -263,7 +263,7 @@ TEST_P(CClientQuitTest, SignsOffThenEnds)
     });
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(LogLines(Log()).last(), "Disconnected from server");
-    EXPECT_TRUE(m_server.WaitForLine(Shown("\x03guest")));
+    EXPECT_TRUE(m_server.WaitForLine(Shown("\\x03guest")));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryTrigger, CClientQuitTest,

@@ -201,7 +201,7 @@ TEST(CBurstTest, TenUsersSendingTwoHundredLinesAtOnceIntoARoomOfAHundredLoseNone
     // The server relays in the order the lines came, so once it logs the
     // last one every member has been sent every line; only then do the
     // clients read. Lines lost at the server never reach the log.
-    const std::string last = "\x02<" + Name(kSenders - 1) + "> " + Line(kLines - 1);
+    const std::string last = "\\x02<" + Name(kSenders - 1) + "> " + Line(kLines - 1);
     const bool relayedAll = server.WaitForLine(last, 30s);
     EXPECT_TRUE(relayedAll) << "the server never relayed the last line";
 
