@@ -56,6 +56,12 @@ bool CChatServer::Start(IServerView* pWnd)
 
 void CChatServer::AddUser(CUserInfo* pUser)
 {
+    // One socket, one member: a member whose datagrams come from the same
+    // address and port is the newcomer's earlier self, or a record that
+    // socket can no longer answer for. It leaves as if it had signed off,
+    // so that the room hears of it, before the newcomer joins.
+    while (CUserInfo* pEarlier = FindUser(pUser->m_addr))
+        RemoveUser(pEarlier);
     m_roster.AddHead(pUser);
     AnnounceJoin(pUser);
     m_pWnd->UpdateUserList(m_roster);

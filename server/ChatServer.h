@@ -25,7 +25,9 @@ public:
     // Listen on SIGNON_PORT and bind BROADCAST_PORT. True (failed) after its
     // message box has been answered.
     bool Start(IServerView* pWnd);
-    void AddUser(CUserInfo* pUser);  // takes ownership; announces the user
+    // Takes ownership and announces the user; a member at the same address
+    // and port leaves first, as if it had signed off.
+    void AddUser(CUserInfo* pUser);
     // HDR_NEW, then the join line. True if either missed a member.
     bool AnnounceJoin(CUserInfo* pUser);
     // Both leave datagrams, then pUser is removed and freed whatever they did.

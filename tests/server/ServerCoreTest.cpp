@@ -139,6 +139,38 @@ TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagram)
     EXPECT_EQ(m_view.m_log.back(), "\x02y");
 }
 
+// One socket, one member: a newcomer at a member's address and port is that
+// socket's new self, and the earlier record leaves as if it had signed off.
+TEST_F(CServerTest, NewcomerAtAMembersAddressAndPortReplacesIt)
+{
+    CRawDatagram ann, shared;
+    AddMember("Ann", 0, ann);
+    AddMember("Old", 3, shared);
+    ann.Next();
+    ann.Next();
+    auto* pNew = new CUserInfo;
+    pNew->m_name = "New";
+    pNew->m_ping = 4;
+    pNew->m_addr = shared.Address();
+    m_server.AddUser(pNew);
+    for (const CRawDatagram* pPeer : {&shared, &ann}) {
+        EXPECT_EQ(pPeer->Next(), FormatLeave("Old") + '\0');
+        EXPECT_EQ(pPeer->Next(), FormatLeaveLine("Old") + '\0');
+        EXPECT_EQ(pPeer->Next(), FormatNew(4, "New") + '\0');
+        EXPECT_EQ(pPeer->Next(), FormatJoinLine("New") + '\0');
+    }
+    EXPECT_EQ(m_view.m_userLists.back(), (std::vector<std::string>{"New", "Ann"}));
+
+    // Its lines relay under the new name, once; its leave leaves no one behind.
+    shared.SendToServer(FormatChat("hi") + '\0');
+    ASSERT_TRUE(Pump([&] { return m_view.Logged(FormatRelay("New", "hi")); }));
+    EXPECT_EQ(shared.Next(), FormatRelay("New", "hi") + '\0');
+    EXPECT_TRUE(shared.Idle());
+    shared.SendToServer(FormatBare(HDR_LEAVE) + '\0');
+    ASSERT_TRUE(Pump([&] { return Members() == 1; }));
+    EXPECT_EQ(m_view.m_userLists.back(), std::vector<std::string>{"Ann"});
+}
+
 TEST_F(CServerTest, ShutdownTellsEveryMemberThenClosesBothPorts)
 {
     CRawDatagram ann, bob;
