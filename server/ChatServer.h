@@ -39,8 +39,8 @@ public:
     void Shutdown();  // HDR_SHUTDOWN to everyone, then both sockets closed
 
     // Send text (and its zero byte) to every member in roster order. Every
-    // member is tried; true if any send failed, and the text is logged only
-    // when none did.
+    // member is tried; true if any send failed. The text is logged after the
+    // failures unless it reached no member (an empty room still logs it).
     bool SendToAll(const std::string& text);
     bool SendToUser(CUserInfo* pUser, const std::string& text);
 
@@ -51,8 +51,8 @@ private:
     // One datagram to each address in order, riding out a momentarily full
     // send buffer. A send that fails is logged for its member and the
     // addresses after it are still tried; each datagram sent is counted.
-    // True if any failed.
-    bool SendEach(const char* pData, int len, const sockaddr_in* const* ppTo, int count);
+    // Returns how many failed.
+    int SendEach(const char* pData, int len, const sockaddr_in* const* ppTo, int count);
 
     IServerView* m_pWnd = nullptr;
     CUserList m_roster;

@@ -88,9 +88,12 @@ TEST_F(CServerTest, BroadcastToALargeRoomGoesInRosterOrderAndSkipsOnlyFailedMemb
 
     const std::int64_t written = g_bytesWritten;
     EXPECT_TRUE(m_server.SendToAll("\x02x"));
-    // One error line for each member that failed; the text is not logged.
+    // One error line for each member that failed, then the text, which
+    // reached the others.
     const std::string error = "Error: " + std::to_string(EINVAL);
-    EXPECT_EQ(m_view.m_log, std::vector<std::string>(failing.size(), error));
+    std::vector<std::string> expectedLog(failing.size(), error);
+    expectedLog.push_back("\x02x");
+    EXPECT_EQ(m_view.m_log, expectedLog);
     const int reached = kMembers - static_cast<int>(failing.size());
     EXPECT_EQ(g_bytesWritten - written, 3 * reached);
     ASSERT_FALSE(m_view.m_traffic.empty());

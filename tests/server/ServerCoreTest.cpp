@@ -99,7 +99,7 @@ TEST_F(CServerTest, AnnouncementsReachEveryMemberWithTheBytesOfTheWire)
     EXPECT_EQ(m_view.m_userLists.back(), std::vector<std::string>{"Ann"});
 }
 
-TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagram)
+TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagramAndTheLogShowsWhatWentOut)
 {
     // Roster, head first: Cy, Bad, Al. Datagrams to port 0 fail (EINVAL).
     CRawDatagram al, cy;
@@ -108,11 +108,12 @@ TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagram)
     pBad->m_name = "Bad";
     pBad->m_addr = LoopbackAddress(0);
     m_server.AddUser(pBad);
-    // The join line still went out after HDR_NEW failed to reach Bad.
+    // The join line still went out after HDR_NEW failed to reach Bad; each
+    // text that reached someone is logged after its failure.
     EXPECT_EQ(al.Next(), std::string("\x01 0 Bad", 8));
     EXPECT_EQ(al.Next(), std::string("\x02* Bad has joined the chat!", 28));
     const std::string error = "Error: " + std::to_string(EINVAL);
-    EXPECT_EQ(m_view.LogFrom(2), (std::vector<std::string>{error, error}));
+    EXPECT_EQ(m_view.LogFrom(2), (std::vector<std::string>{error, "\x01 0 Bad", error, "\x02* Bad has joined the chat!"}));
     AddMember("Cy", 0, cy);
     al.Next();
     al.Next();
@@ -123,20 +124,27 @@ TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagram)
     EXPECT_EQ(cy.Next(), std::string("\x02x", 3));
     EXPECT_EQ(al.Next(), std::string("\x02x", 3));
     EXPECT_EQ(g_bytesWritten - written, 2 * 3);
-    EXPECT_EQ(m_view.LogFrom(logged), std::vector<std::string>{error});  // the text itself is not logged
+    EXPECT_EQ(m_view.LogFrom(logged), (std::vector<std::string>{error, "\x02x"}));
 
     // A leave that misses a member still removes the leaver.
     logged = m_view.m_log.size();
     EXPECT_TRUE(m_server.RemoveUser(pBad));
     EXPECT_EQ(Members(), 2);
     EXPECT_EQ(m_view.m_userLists.back(), (std::vector<std::string>{"Cy", "Al"}));
-    EXPECT_EQ(m_view.LogFrom(logged), (std::vector<std::string>{error, error}));
+    EXPECT_EQ(m_view.LogFrom(logged), (std::vector<std::string>{error, "\x03" "Bad", error, "\x02* Bad has left the chat!"}));
     for (const CRawDatagram* pPeer : {&cy, &al}) {
         EXPECT_EQ(pPeer->Next(), std::string("\x03" "Bad", 5));
         EXPECT_EQ(pPeer->Next(), std::string("\x02* Bad has left the chat!", 26));
     }
     EXPECT_FALSE(m_server.SendToAll("\x02y"));
     EXPECT_EQ(m_view.m_log.back(), "\x02y");
+
+    // A text that reached no member at all is not logged; its failures are.
+    for (CUserNode* pNode = m_server.GetUserList()->m_pHead; pNode; pNode = pNode->pNext)
+        pNode->pUser->m_addr.sin_port = 0;
+    logged = m_view.m_log.size();
+    EXPECT_TRUE(m_server.SendToAll("\x02z"));
+    EXPECT_EQ(m_view.LogFrom(logged), (std::vector<std::string>{error, error}));
 }
 
 // One socket, one member: a newcomer at a member's address and port is that
