@@ -117,7 +117,7 @@ void CChatServer::Shutdown()
 {
     SendToAll(FormatBare(HDR_SHUTDOWN));
     m_udpSocket.Close();
-    m_listenSocket.Close();
+    m_listenSocket.Shutdown();
 }
 
 bool CChatServer::SendToAll(const std::string& text)

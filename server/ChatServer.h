@@ -36,7 +36,9 @@ public:
     void RelayChat(CUserInfo* pSender, const std::string& text);
     CUserInfo* FindUser(const sockaddr_in& from);
     CUserList* GetUserList() { return &m_roster; }
-    void Shutdown();  // HDR_SHUTDOWN to everyone, then both sockets closed
+    // HDR_SHUTDOWN to everyone, then both sockets and every waiting sign-on
+    // closed.
+    void Shutdown();
 
     // Send text (and its zero byte) to every member in roster order. Every
     // member is tried; true if any send failed. The text is logged after the
@@ -44,8 +46,8 @@ public:
     bool SendToAll(const std::string& text);
     bool SendToUser(CUserInfo* pUser, const std::string& text);
 
-    // How long a sign-on may take from its accept on before it is given up.
-    void SetSignOnLimit(std::chrono::milliseconds limit) { m_listenSocket.SetSignOnLimit(limit); }
+    // How long a sign-on may keep the server waiting before it is given up.
+    void SetSignOnLimits(const CListenSocket::CLimits& limits) { m_listenSocket.SetLimits(limits); }
 
 private:
     // One datagram to each address in order, riding out a momentarily full
