@@ -26,6 +26,8 @@ constexpr std::size_t kMaxParkedPerAddress = 8;
 constexpr std::size_t kMaxParked = 256;
 // A refused connection is logged at most once a second for its address.
 constexpr auto kRefusalLogGap = std::chrono::seconds(1);
+// After a failed accept the listener rests this long before it tries again.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 // Entries of the per-address tables that may pile up before the stale ones
 // are swept out.
 constexpr std::size_t kSweepAbove = 1024;
@@ -47,6 +49,31 @@ bool MayBeLocalAddress(in_addr address)
     return !notLocal;
 }
 
+// Failures of accept that concern one connection only: it is gone, the next
+// one may be fine.
+bool PassingAcceptFailure(int error)
+{
+    switch (error) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The millisecond clock of the ping: elapsed real time, never set back.
 std::int64_t NowMs()
 {
@@ -58,7 +85,11 @@ std::string Dotted(in_addr address) { return ::inet_ntoa(address); }
 
 }  // namespace
 
-CListenSocket::~CListenSocket() = default;
+CListenSocket::~CListenSocket()
+{
+    if (m_pPauseLoop)
+        m_pPauseLoop->KillTimer(&m_resume);
+}
 
 void CListenSocket::Init(IServerView* pWnd, CChatServer* pServer)
 {
@@ -70,14 +101,20 @@ void CListenSocket::Shutdown()
 {
     Close();
     m_parked.clear();
+    if (m_pPauseLoop)
+        m_pPauseLoop->KillTimer(&m_resume);
+    m_pPauseLoop = nullptr;
 }
 
 void CListenSocket::OnAccept(int /*nErrorCode*/)
 {
     auto pParked = std::make_unique<CParkedSignOn>(this);
     sockaddr_in peer{};
-    if (Accept(pParked->Connection(), &peer))
+    if (Accept(pParked->Connection(), &peer)) {
+        AcceptFailed(errno);
         return;
+    }
+    m_bAcceptFailing = false;
     const std::string peerText = Dotted(peer.sin_addr);
     if (Turned(peer, peerText))
         return;  // pParked closes the connection
@@ -132,6 +169,32 @@ void CListenSocket::LogRefusal(in_addr_t address, const std::string& line)
         return;
     it->second = now;
     m_pWnd->AppendLog(line);
+}
+
+void CListenSocket::AcceptFailed(int error)
+{
+    if (PassingAcceptFailure(error))
+        return;
+    // Out of descriptors or memory: the connection stays queued, so the
+    // listener would be ready again at once and the loop would spin. It
+    // rests instead, and says so once until an accept succeeds again.
+    if (!m_bAcceptFailing)
+        m_pWnd->AppendLog("Could not accept a connection: Error: " + std::to_string(error));
+    m_bAcceptFailing = true;
+    CEventLoop* pLoop = CEventLoop::Current();
+    if (pLoop == nullptr)
+        return;
+    pLoop->Unwatch(Handle());
+    pLoop->SetTimer(&m_resume, Clock::now() + kAcceptPause);
+    m_pPauseLoop = pLoop;
+}
+
+void CListenSocket::ResumeAccepting()
+{
+    CEventLoop* pLoop = m_pPauseLoop;
+    m_pPauseLoop = nullptr;
+    if (IsOpen() && pLoop->Watch(Handle(), &m_resume))
+        AcceptFailed(errno);
 }
 
 void CListenSocket::OnParkedDone(CParkedSignOn* pParked, CParkedSignOn::EOutcome outcome)

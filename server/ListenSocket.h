@@ -53,6 +53,18 @@ protected:
     void OnAccept(int nErrorCode) override;
 
 private:
+    // Brings the listener back after a pause: a timer, then the watcher of
+    // the listening descriptor from then on.
+    // (::CWatcher: the name alone would be the private base of CAsyncSocket.)
+    class CResume : public ::CWatcher, public CTimer {
+    public:
+        explicit CResume(CListenSocket* pOwner) : m_pOwner(pOwner) {}
+        void OnReadable() override { m_pOwner->OnAccept(0); }
+        void OnTimer() override { m_pOwner->ResumeAccepting(); }
+
+    private:
+        CListenSocket* m_pOwner;
+    };
     struct CPenalty {
         Clock::time_point until;
         bool bLogged = false;  // its one log line is out
@@ -64,6 +76,8 @@ private:
     void LogRefusal(in_addr_t address, const std::string& line);
     // Close the address's connections at once for the penalty's length.
     void Penalise(in_addr_t address);
+    void AcceptFailed(int error);
+    void ResumeAccepting();
 
     // The sign-on once the hello is in, on one blocking exchange. Each step
     // below is true (failed) if the peer closed, a call failed or the
@@ -83,4 +97,7 @@ private:
     std::vector<std::unique_ptr<CParkedSignOn>> m_parked;  // oldest first
     std::unordered_map<in_addr_t, CPenalty> m_penalties;
     std::unordered_map<in_addr_t, Clock::time_point> m_lastRefusalLog;
+    CResume m_resume{this};
+    CEventLoop* m_pPauseLoop = nullptr;  // the loop that watches for accepts while paused
+    bool m_bAcceptFailing = false;       // its one log line is out
 };

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 
 #include "ServerFixture.h"
@@ -177,6 +178,29 @@ TEST_F(CServerTest, NewcomerAtAMembersAddressAndPortReplacesIt)
     shared.SendToServer(FormatBare(HDR_LEAVE) + '\0');
     ASSERT_TRUE(Pump([&] { return Members() == 1; }));
     EXPECT_EQ(m_view.m_userLists.back(), std::vector<std::string>{"Ann"});
+}
+
+// Out of descriptors, accept fails while the connection stays queued, so
+// the listener would be ready again at once: it says so once and rests.
+TEST_F(CServerTest, FailedAcceptIsLoggedOnceAndTheListenerRests)
+{
+    CRawDatagram peer;
+    CRawStream conn;
+    conn.Send(SignOnBytes("Ann", peer));
+    int delivered = 0;
+    {
+        CDescriptorLimit noneLeft;
+        ASSERT_TRUE(noneLeft.Held());
+        const auto until = std::chrono::steady_clock::now() + 500ms;
+        while (std::chrono::steady_clock::now() < until)
+            delivered += std::max(0, m_loop.RunOnce(5));
+    }
+    // A listener that never rests is told of the same connection on every
+    // pass, hundreds of times here; resting, it looks a few times a second.
+    EXPECT_LE(delivered, 20);
+    EXPECT_EQ(m_view.m_log, std::vector<std::string>{"Could not accept a connection: Error: " + std::to_string(EMFILE)});
+    // Once a descriptor is free again, the waiting connection signs on.
+    EXPECT_TRUE(Pump([&] { return Members() == 1; }));
 }
 
 TEST_F(CServerTest, ShutdownTellsEveryMemberThenClosesBothPorts)
