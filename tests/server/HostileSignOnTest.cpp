@@ -1,9 +1,11 @@
 // Sign-ons that try to turn the server against its own room, or to hold it.
 
+#include <cerrno>
 #include <memory>
 #include <vector>
 
 #include "ServerFixture.h"
+#include "SyscallShim.h"
 
 using namespace std::chrono_literals;
 
@@ -62,8 +64,7 @@ TEST_F(CServerTest, OwnPortGuardRefusesWhenItCannotTell)
     conn.Send(EncodeHello("") + "\x05\x05" + EncodePortNotice(htons(BROADCAST_PORT)));
     ASSERT_TRUE(PumpUntilLogged("Receiving Client Information..."));
     {
-        CDescriptorLimit noneLeft;
-        ASSERT_TRUE(noneLeft.Held());
+        CFailCalls noDescriptors(g_nFailSocket, EMFILE);
         ASSERT_TRUE(PumpUntilLogged("Sign-on from"));
     }
     EXPECT_EQ(m_view.m_log.back(), "Sign-on from 127.0.0.1 abandoned: it named the server's own port");

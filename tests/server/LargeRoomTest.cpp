@@ -12,27 +12,7 @@
 #include <vector>
 
 #include "ServerFixture.h"
-
-namespace {
-
-// server_tests link with --wrap=sendmmsg: each batch of datagrams that the
-// socket layer hands to the system passes here, so that a test can see the
-// order of the addresses as they were handed over. (The order in which the
-// datagrams then arrive is the kernel's: delivery can finish on another
-// processor, and arrival stamps do not always follow the batch.)
-std::vector<sockaddr_in>* g_pHandedOver = nullptr;
-
-}  // namespace
-
-extern "C" int __real_sendmmsg(int fd, mmsghdr* pMsgs, unsigned count, int flags);
-
-extern "C" int __wrap_sendmmsg(int fd, mmsghdr* pMsgs, unsigned count, int flags)
-{
-    const int sent = __real_sendmmsg(fd, pMsgs, count, flags);
-    for (int i = 0; g_pHandedOver && i < sent; ++i)
-        g_pHandedOver->push_back(*static_cast<const sockaddr_in*>(pMsgs[i].msg_hdr.msg_name));
-    return sent;
-}
+#include "SyscallShim.h"
 
 TEST_F(CServerTest, BroadcastToALargeRoomGoesInRosterOrderAndSkipsOnlyFailedMembers)
 {
@@ -74,6 +54,8 @@ TEST_F(CServerTest, BroadcastToALargeRoomGoesInRosterOrderAndSkipsOnlyFailedMemb
     EXPECT_EQ(m_view.m_traffic.back().written, g_bytesWritten);
 
     // Handed to the system in roster order, head first, each member once.
+    // (The order of arrival is the kernel's: delivery can finish on another
+    // processor, and arrival stamps do not always follow the batch.)
     std::vector<std::uint16_t> handedPorts;
     for (const sockaddr_in& to : handedOver)
         handedPorts.push_back(to.sin_port);

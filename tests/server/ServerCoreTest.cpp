@@ -2,6 +2,7 @@
 #include <cerrno>
 
 #include "ServerFixture.h"
+#include "SyscallShim.h"
 
 using namespace std::chrono_literals;
 
@@ -189,8 +190,7 @@ TEST_F(CServerTest, FailedAcceptIsLoggedOnceAndTheListenerRests)
     conn.Send(SignOnBytes("Ann", peer));
     int delivered = 0;
     {
-        CDescriptorLimit noneLeft;
-        ASSERT_TRUE(noneLeft.Held());
+        CFailCalls noDescriptors(g_nFailAccept, EMFILE);
         const auto until = std::chrono::steady_clock::now() + 500ms;
         while (std::chrono::steady_clock::now() < until)
             delivered += std::max(0, m_loop.RunOnce(5));

@@ -2,10 +2,7 @@
 // A started server core on the fixed ports, in a poll loop that the test
 // pumps, with a recording window. Holds the port lock for its lifetime.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -17,30 +14,6 @@
 #include "TestSupport.h"
 #include "UserInfo.h"
 #include "Wire.h"
-
-// Lowers the process's descriptor limit to its lowest free descriptor for
-// its lifetime, so that no new descriptor can be made meanwhile.
-class CDescriptorLimit {
-public:
-    CDescriptorLimit()
-    {
-        ::getrlimit(RLIMIT_NOFILE, &m_saved);
-        const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        ::close(lowest);
-        rlimit low = m_saved;
-        low.rlim_cur = static_cast<rlim_t>(lowest);
-        m_bHeld = lowest >= 0 && ::setrlimit(RLIMIT_NOFILE, &low) == 0;
-    }
-    ~CDescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
-    CDescriptorLimit(const CDescriptorLimit&) = delete;
-    CDescriptorLimit& operator=(const CDescriptorLimit&) = delete;
-
-    bool Held() const { return m_bHeld; }
-
-private:
-    rlimit m_saved{};
-    bool m_bHeld = false;
-};
 
 class CServerTest : public testing::Test {
 protected:
