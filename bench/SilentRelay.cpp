@@ -15,6 +15,7 @@
 
 #include "BenchClock.h"
 #include "LoadLink.h"
+#include "LoadSide.h"
 #include "Protocol.h"
 #include "ServerTarget.h"
 #include "SoakSignOn.h"
@@ -33,15 +34,6 @@ constexpr char kName[] = "member";
 // The member's own socket must never be where a line is lost: a server that
 // was held relays everything it queued meanwhile at once.
 constexpr int kMemberBuffer = 32 << 20;
-
-sockaddr_in Loopback(std::uint16_t port)
-{
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
 
 // A connection to the sign-on port that says nothing. Made without waiting:
 // a server that is busy leaves it in its backlog, or the system retries.
