@@ -26,15 +26,6 @@ constexpr std::int64_t kMs = 1'000'000;
 constexpr std::int64_t kStallNs = 200 * kMs;   // no arrival: lines in flight are lost
 constexpr std::int64_t kQuietNs = 1000 * kMs;  // no arrival after all was sent: done
 
-sockaddr_in Loopback(std::uint16_t port)
-{
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
-
 // Reads a sign-on stream in large pieces and hands out exact counts.
 class CStreamReader {
 public:
@@ -132,6 +123,15 @@ bool SignOnMember(int index, std::uint16_t portNetworkOrder)
 }
 
 }  // namespace
+
+sockaddr_in Loopback(std::uint16_t port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
 
 void FormatBenchLine(char* pOut, std::int32_t seq)
 {

@@ -56,6 +56,12 @@ bool CChatServer::Start(IServerView* pWnd)
 
 void CChatServer::AddUser(CUserInfo* pUser)
 {
+    // One socket, one member: a member whose datagrams come from the same
+    // address and port is the newcomer's earlier self, or a record that
+    // socket can no longer answer for. It leaves as if it had signed off,
+    // so that the room hears of it, before the newcomer joins.
+    while (CUserInfo* pEarlier = FindUser(pUser->m_addr))
+        RemoveUser(pEarlier);
     m_roster.AddHead(pUser);
     AnnounceJoin(pUser);
     m_pWnd->UpdateUserList(m_roster);
@@ -111,7 +117,7 @@ void CChatServer::Shutdown()
 {
     SendToAll(FormatBare(HDR_SHUTDOWN));
     m_udpSocket.Close();
-    m_listenSocket.Close();
+    m_listenSocket.Shutdown();
 }
 
 bool CChatServer::SendToAll(const std::string& text)
@@ -121,7 +127,7 @@ bool CChatServer::SendToAll(const std::string& text)
     // order, so that a large room costs few system calls.
     const int len = static_cast<int>(text.size()) + 1;  // the zero byte goes too
     const sockaddr_in* batch[kSendBatch];
-    bool failed = false;
+    std::int32_t missed = 0;
     const std::int32_t count = m_roster.m_nCount;
     m_roster.BeginWalk();
     for (std::int32_t done = 0; done < count;) {
@@ -130,24 +136,25 @@ bool CChatServer::SendToAll(const std::string& text)
             batch[n] = &m_roster.Current()->m_addr;
             m_roster.Advance();
         }
-        if (SendEach(text.c_str(), len, batch, n))
-            failed = true;
+        missed += SendEach(text.c_str(), len, batch, n);
         done += n;
     }
-    if (!failed)
+    // The log shows what went out to the room: the text, after the errors
+    // of the members it missed, unless it reached nobody at all.
+    if (count == 0 || missed < count)
         m_pWnd->AppendLog(text);
-    return failed;
+    return missed > 0;
 }
 
 bool CChatServer::SendToUser(CUserInfo* pUser, const std::string& text)
 {
     const sockaddr_in* pTo = &pUser->m_addr;
-    return SendEach(text.c_str(), static_cast<int>(text.size()) + 1, &pTo, 1);
+    return SendEach(text.c_str(), static_cast<int>(text.size()) + 1, &pTo, 1) > 0;
 }
 
-bool CChatServer::SendEach(const char* pData, int len, const sockaddr_in* const* ppTo, int count)
+int CChatServer::SendEach(const char* pData, int len, const sockaddr_in* const* ppTo, int count)
 {
-    bool failed = false;
+    int failed = 0;
     int done = 0;
     auto deadline = std::chrono::steady_clock::time_point::max();
     while (done < count) {
@@ -176,7 +183,7 @@ bool CChatServer::SendEach(const char* pData, int len, const sockaddr_in* const*
             continue;
         }
         m_pWnd->AppendLog("Error: " + std::to_string(error));
-        failed = true;
+        ++failed;
         ++done;  // this member goes without; the ones after it are still tried
         deadline = std::chrono::steady_clock::time_point::max();
     }

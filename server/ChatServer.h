@@ -25,7 +25,9 @@ public:
     // Listen on SIGNON_PORT and bind BROADCAST_PORT. True (failed) after its
     // message box has been answered.
     bool Start(IServerView* pWnd);
-    void AddUser(CUserInfo* pUser);  // takes ownership; announces the user
+    // Takes ownership and announces the user; a member at the same address
+    // and port leaves first, as if it had signed off.
+    void AddUser(CUserInfo* pUser);
     // HDR_NEW, then the join line. True if either missed a member.
     bool AnnounceJoin(CUserInfo* pUser);
     // Both leave datagrams, then pUser is removed and freed whatever they did.
@@ -34,23 +36,25 @@ public:
     void RelayChat(CUserInfo* pSender, const std::string& text);
     CUserInfo* FindUser(const sockaddr_in& from);
     CUserList* GetUserList() { return &m_roster; }
-    void Shutdown();  // HDR_SHUTDOWN to everyone, then both sockets closed
+    // HDR_SHUTDOWN to everyone, then both sockets and every waiting sign-on
+    // closed.
+    void Shutdown();
 
     // Send text (and its zero byte) to every member in roster order. Every
-    // member is tried; true if any send failed, and the text is logged only
-    // when none did.
+    // member is tried; true if any send failed. The text is logged after the
+    // failures unless it reached no member (an empty room still logs it).
     bool SendToAll(const std::string& text);
     bool SendToUser(CUserInfo* pUser, const std::string& text);
 
-    // How long a sign-on may take from its accept on before it is given up.
-    void SetSignOnLimit(std::chrono::milliseconds limit) { m_listenSocket.SetSignOnLimit(limit); }
+    // How long a sign-on may keep the server waiting before it is given up.
+    void SetSignOnLimits(const CListenSocket::CLimits& limits) { m_listenSocket.SetLimits(limits); }
 
 private:
     // One datagram to each address in order, riding out a momentarily full
     // send buffer. A send that fails is logged for its member and the
     // addresses after it are still tried; each datagram sent is counted.
-    // True if any failed.
-    bool SendEach(const char* pData, int len, const sockaddr_in* const* ppTo, int count);
+    // Returns how many failed.
+    int SendEach(const char* pData, int len, const sockaddr_in* const* ppTo, int count);
 
     IServerView* m_pWnd = nullptr;
     CUserList m_roster;

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -88,11 +89,17 @@ inline std::string ReadUntilClosed(int fd, int waitMs)
 {
     std::string bytes;
     char buf[4096];
+    // A signal (libFuzzer's own timer) that cuts a wait short is waited out.
     for (;;) {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, waitMs) <= 0)
+        const int ready = ::poll(&p, 1, waitMs);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
             break;
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
             break;
         bytes.append(buf, static_cast<std::size_t>(n));

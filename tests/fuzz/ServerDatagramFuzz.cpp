@@ -1,10 +1,10 @@
 // Fuzz target: the server's datagram dispatch. Members and a stranger send
-// arbitrary datagrams to a started server core, and members may be added
-// again while already in the room (two records of one address).
+// arbitrary datagrams to a started server core, and members may sign on
+// again while already in the room (the earlier record leaves first).
 //
 // Input: one byte (bits 0-1: members, one to four), each member's name as a
 // length byte and its bytes, then steps. A step is a selector byte: with bit
-// 7 set it adds member (bits 0-1) once more (up to twelve records); otherwise bits 0-2 pick the
+// 7 set it adds member (bits 0-1) once more; otherwise bits 0-2 pick the
 // sender (a member, or the stranger past the last member) and a two-byte
 // length and that many bytes make the datagram (up to 1023 bytes).
 //
@@ -33,7 +33,6 @@
 namespace {
 
 constexpr int kMaxDatagram = 1023;
-constexpr std::size_t kMaxRecords = 12;
 
 struct CMember {
     std::string name;
@@ -43,6 +42,7 @@ struct CMember {
 class CRoomModel {
 public:
     void Add(int member) { m_roster.insert(m_roster.begin(), member); }
+    void Remove(int record) { m_roster.erase(m_roster.begin() + record); }
     // The record FindUser meets first for this member, or -1.
     int Find(int member) const
     {
@@ -94,7 +94,7 @@ void Dispatch(CRoomModel& model, const std::vector<CMember>& members, int sender
     case HDR_LEAVE:
         model.SendToAll(FormatLeave(name));
         model.SendToAll(FormatLeaveLine(name));
-        model.m_roster.erase(model.m_roster.begin() + record);
+        model.Remove(record);
         break;
     case HDR_PING:
         break;
@@ -175,6 +175,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         pUser->m_ping = m;
         pUser->m_addr = members[static_cast<std::size_t>(m)].pSocket->Address();
         server.AddUser(pUser);
+        // One socket, one record: the earlier one leaves as if it signed off.
+        if (const int earlier = model.Find(m); earlier >= 0) {
+            model.SendToAll(FormatLeave(members[static_cast<std::size_t>(m)].name));
+            model.SendToAll(FormatLeaveLine(members[static_cast<std::size_t>(m)].name));
+            model.Remove(earlier);
+        }
         model.Add(m);
         model.SendToAll(FormatNew(m, members[static_cast<std::size_t>(m)].name));
         model.SendToAll(FormatJoinLine(members[static_cast<std::size_t>(m)].name));
@@ -188,9 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         model.m_read = model.m_written = 0;
         const std::uint8_t selector = in.Byte();
         if (selector & 0x80) {
-            // Bounded, so that one step's datagrams fit a member's buffer.
-            if (model.m_roster.size() < kMaxRecords)
-                addMember((selector & 3) % memberCount);
+            addMember((selector & 3) % memberCount);
         } else {
             const int sender = selector & 7;
             const std::string datagram = in.Bytes(in.Word() & kMaxDatagram);

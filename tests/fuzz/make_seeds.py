@@ -54,8 +54,10 @@ def write(target, seeds):
         (folder / name).write_bytes(data)
 
 
-# Server sign-on: settings (members | reset << 2), then the client's stream.
+# Server sign-on: settings (members | reset << 2 | names a member's port << 3
+# | that member << 4), then the client's stream.
 HALF, RESET = 0, 1
+NAMES_MEMBER = 1 << 3
 PORT_1027 = b"\x04\x03"
 write("server_signon_fuzz", {
     "first-user": bytes([0]) + pieces(hello(b"Ann"), b"\x05", b"\x05", PORT_1027),
@@ -73,6 +75,9 @@ write("server_signon_fuzz", {
     "resets-complete": bytes([1 | RESET << 2]) + pieces(hello(b"Kim"), b"\x05", b"\x05", PORT_1027),
     "names-server-port": bytes([1]) + pieces(hello(b""), b"\x05", b"\x05", b"\x08\x03"),
     "resets": bytes([1 | RESET << 2]) + pieces(hello(b"Lou"), b"\x05"),
+    "name-of-600": bytes([1]) + pieces(hello(b"x" * 600), b"\x05", b"\x05", PORT_1027),
+    "port-zero": bytes([1]) + pieces(hello(b"Zed"), b"\x05", b"\x05", b"\x00\x00"),
+    "replaces-member": bytes([3 | NAMES_MEMBER | 1 << 4]) + pieces(hello(b"Bob"), b"\x05", b"\x05", PORT_1027),
 })
 
 # Server datagrams: member count - 1, names, then steps (selector, datagram).

@@ -1,36 +1,15 @@
-// Sign-ons that try to turn the server against its own room.
+// Sign-ons that try to turn the server against its own room, or to hold it.
 
-#include <arpa/inet.h>
+#include <cerrno>
+#include <memory>
+#include <vector>
 
 #include "ServerFixture.h"
+#include "SyscallShim.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-// A sign-on connection from a chosen address of this machine.
-class CBoundStream {
-public:
-    explicit CBoundStream(const char* pFrom) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
-    {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = ::inet_addr(pFrom);
-        const sockaddr_in to = LoopbackAddress(SIGNON_PORT);
-        m_bConnected = ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
-                       ::connect(m_fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
-    }
-    ~CBoundStream() { ::close(m_fd); }
-    CBoundStream(const CBoundStream&) = delete;
-    CBoundStream& operator=(const CBoundStream&) = delete;
-
-    bool Connected() const { return m_bConnected; }
-    void Send(const std::string& bytes) const { ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-
-private:
-    int m_fd;
-    bool m_bConnected = false;
-};
 
 class CSelfPortTest : public CServerTest, public testing::WithParamInterface<const char*> {};
 
@@ -44,7 +23,7 @@ TEST_P(CSelfPortTest, SignOnNamingTheServersOwnPortAddsNoOne)
 {
     CRawDatagram ann;
     AddMember("Ann", 0, ann);
-    CBoundStream conn(GetParam());
+    CRawStream conn(GetParam());
     ASSERT_TRUE(conn.Connected());
     conn.Send(EncodeHello("") + "\x05\x05" + EncodePortNotice(htons(BROADCAST_PORT)));
     ASSERT_TRUE(PumpUntilLogged(std::string("Sign-on from ") + GetParam() + " abandoned: it named the server's own port"));
@@ -60,3 +39,73 @@ TEST_P(CSelfPortTest, SignOnNamingTheServersOwnPortAddsNoOne)
 
 // Every 127/8 address is this machine's own, not only 127.0.0.1.
 INSTANTIATE_TEST_SUITE_P(LocalAddresses, CSelfPortTest, testing::Values("127.0.0.1", "127.0.0.2"));
+
+// A port the server can never send to: the member could never be removed,
+// and every broadcast would log a failure and leave its text unlogged.
+TEST_F(CServerTest, SignOnNamingPortZeroAddsNoOne)
+{
+    CRawDatagram ann;
+    AddMember("Ann", 0, ann);
+    CRawStream conn;
+    conn.Send(EncodeHello("Zed") + "\x05\x05" + EncodePortNotice(0));
+    ASSERT_TRUE(PumpUntilLogged("Sign-on from 127.0.0.1 abandoned: it named port 0"));
+    EXPECT_EQ(Members(), 1);
+    EXPECT_TRUE(ann.Idle());
+    m_view.m_log.clear();
+    EXPECT_FALSE(m_server.SendToAll(FormatChat("x")));
+    EXPECT_EQ(m_view.m_log, std::vector<std::string>{FormatChat("x")});
+}
+
+// When the server cannot tell whether the address is its own (here: no
+// descriptor is left for the probe), it takes it to be.
+TEST_F(CServerTest, OwnPortGuardRefusesWhenItCannotTell)
+{
+    CRawStream conn;
+    conn.Send(EncodeHello("") + "\x05\x05" + EncodePortNotice(htons(BROADCAST_PORT)));
+    ASSERT_TRUE(PumpUntilLogged("Receiving Client Information..."));
+    {
+        CFailCalls noDescriptors(g_nFailSocket, EMFILE);
+        ASSERT_TRUE(PumpUntilLogged("Sign-on from"));
+    }
+    EXPECT_EQ(m_view.m_log.back(), "Sign-on from 127.0.0.1 abandoned: it named the server's own port");
+    EXPECT_EQ(Members(), 0);
+}
+
+// Connections that wait for their hellos are capped, per address and in
+// all; one beyond a cap is closed at once, logged once a second at most.
+TEST_F(CServerTest, WaitingConnectionsAreCappedPerAddressAndInAll)
+{
+    std::vector<std::unique_ptr<CRawStream>> held;
+    const auto open = [&](const std::string& from) {
+        held.push_back(std::make_unique<CRawStream>(from.c_str()));
+        const std::size_t logged = m_view.m_log.size();
+        return Pump([&] { return m_view.m_log.size() > logged || held.back()->ClosedByServer(); });
+    };
+    for (int i = 0; i < 8; ++i)
+        ASSERT_TRUE(open("127.0.0.5"));
+    m_view.m_log.clear();
+    for (int i = 0; i < 2; ++i) {
+        CRawStream more("127.0.0.5");
+        ASSERT_TRUE(Pump([&] { return more.ClosedByServer(); }));
+    }
+    EXPECT_EQ(m_view.m_log, std::vector<std::string>{"Sign-on from 127.0.0.5 refused: 8 of its connections wait already"});
+
+    // 256 in all: 8 from each of 31 more addresses fill the rest.
+    for (int a = 0; a < 31; ++a)
+        for (int i = 0; i < 8; ++i)
+            ASSERT_TRUE(open("127.0.1." + std::to_string(a + 1)));
+    m_view.m_log.clear();
+    CRawStream beyond("127.0.2.1");
+    ASSERT_TRUE(Pump([&] { return beyond.ClosedByServer(); }));
+    EXPECT_EQ(m_view.m_log, std::vector<std::string>{"Sign-on from 127.0.2.1 refused: 256 connections wait already"});
+    for (const auto& pConn : held)
+        EXPECT_FALSE(pConn->ClosedByServer());
+
+    // One that gives up makes room.
+    held.front()->Close();
+    ASSERT_TRUE(PumpUntilLogged("Sign-on from 127.0.0.5 abandoned: connection lost"));
+    CRawDatagram bob;
+    CRawStream conn("127.0.2.1");
+    conn.Send(SignOnBytes("Bob", bob));
+    EXPECT_TRUE(Pump([&] { return Members() == 1; }));
+}

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -72,14 +73,19 @@ private:
     sockaddr_in m_addr{};
 };
 
-// A sign-on connection to SIGNON_PORT. The connect completes in the
-// listener's backlog, so a test can queue its bytes before the server runs.
+// A sign-on connection to SIGNON_PORT, from 127.0.0.1 or another address of
+// this machine. The connect completes in the listener's backlog, so a test
+// can queue its bytes before the server runs.
 class CRawStream {
 public:
-    CRawStream() : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
+    explicit CRawStream(const char* pFrom = nullptr) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
     {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = pFrom ? ::inet_addr(pFrom) : htonl(INADDR_ANY);
         const sockaddr_in to = LoopbackAddress(SIGNON_PORT);
-        m_bConnected = ::connect(m_fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
+        m_bConnected = (pFrom == nullptr || ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) &&
+                       ::connect(m_fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
         SetReceiveTimeout(m_fd, 2000);
     }
     ~CRawStream() { Close(); }
@@ -104,6 +110,16 @@ public:
         while ((n = ::recv(m_fd, buf, sizeof buf, 0)) > 0)
             all.append(buf, static_cast<std::size_t>(n));
         return all;
+    }
+    // Whether the server has closed (or reset) the connection by now; what
+    // it sent before is read and dropped. Does not wait.
+    bool ClosedByServer() const
+    {
+        char buf[1024];
+        ssize_t n;
+        while ((n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT)) > 0) {
+        }
+        return n == 0 || (n < 0 && errno == ECONNRESET);
     }
 
 private:

@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cerrno>
 
 #include "ServerFixture.h"
+#include "SyscallShim.h"
 
 using namespace std::chrono_literals;
 
@@ -99,7 +101,7 @@ TEST_F(CServerTest, AnnouncementsReachEveryMemberWithTheBytesOfTheWire)
     EXPECT_EQ(m_view.m_userLists.back(), std::vector<std::string>{"Ann"});
 }
 
-TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagram)
+TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagramAndTheLogShowsWhatWentOut)
 {
     // Roster, head first: Cy, Bad, Al. Datagrams to port 0 fail (EINVAL).
     CRawDatagram al, cy;
@@ -108,11 +110,12 @@ TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagram)
     pBad->m_name = "Bad";
     pBad->m_addr = LoopbackAddress(0);
     m_server.AddUser(pBad);
-    // The join line still went out after HDR_NEW failed to reach Bad.
+    // The join line still went out after HDR_NEW failed to reach Bad; each
+    // text that reached someone is logged after its failure.
     EXPECT_EQ(al.Next(), std::string("\x01 0 Bad", 8));
     EXPECT_EQ(al.Next(), std::string("\x02* Bad has joined the chat!", 28));
     const std::string error = "Error: " + std::to_string(EINVAL);
-    EXPECT_EQ(m_view.LogFrom(2), (std::vector<std::string>{error, error}));
+    EXPECT_EQ(m_view.LogFrom(2), (std::vector<std::string>{error, "\x01 0 Bad", error, "\x02* Bad has joined the chat!"}));
     AddMember("Cy", 0, cy);
     al.Next();
     al.Next();
@@ -123,20 +126,81 @@ TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagram)
     EXPECT_EQ(cy.Next(), std::string("\x02x", 3));
     EXPECT_EQ(al.Next(), std::string("\x02x", 3));
     EXPECT_EQ(g_bytesWritten - written, 2 * 3);
-    EXPECT_EQ(m_view.LogFrom(logged), std::vector<std::string>{error});  // the text itself is not logged
+    EXPECT_EQ(m_view.LogFrom(logged), (std::vector<std::string>{error, "\x02x"}));
 
     // A leave that misses a member still removes the leaver.
     logged = m_view.m_log.size();
     EXPECT_TRUE(m_server.RemoveUser(pBad));
     EXPECT_EQ(Members(), 2);
     EXPECT_EQ(m_view.m_userLists.back(), (std::vector<std::string>{"Cy", "Al"}));
-    EXPECT_EQ(m_view.LogFrom(logged), (std::vector<std::string>{error, error}));
+    EXPECT_EQ(m_view.LogFrom(logged), (std::vector<std::string>{error, "\x03" "Bad", error, "\x02* Bad has left the chat!"}));
     for (const CRawDatagram* pPeer : {&cy, &al}) {
         EXPECT_EQ(pPeer->Next(), std::string("\x03" "Bad", 5));
         EXPECT_EQ(pPeer->Next(), std::string("\x02* Bad has left the chat!", 26));
     }
     EXPECT_FALSE(m_server.SendToAll("\x02y"));
     EXPECT_EQ(m_view.m_log.back(), "\x02y");
+
+    // A text that reached no member at all is not logged; its failures are.
+    for (CUserNode* pNode = m_server.GetUserList()->m_pHead; pNode; pNode = pNode->pNext)
+        pNode->pUser->m_addr.sin_port = 0;
+    logged = m_view.m_log.size();
+    EXPECT_TRUE(m_server.SendToAll("\x02z"));
+    EXPECT_EQ(m_view.LogFrom(logged), (std::vector<std::string>{error, error}));
+}
+
+// One socket, one member: a newcomer at a member's address and port is that
+// socket's new self, and the earlier record leaves as if it had signed off.
+TEST_F(CServerTest, NewcomerAtAMembersAddressAndPortReplacesIt)
+{
+    CRawDatagram ann, shared;
+    AddMember("Ann", 0, ann);
+    AddMember("Old", 3, shared);
+    ann.Next();
+    ann.Next();
+    auto* pNew = new CUserInfo;
+    pNew->m_name = "New";
+    pNew->m_ping = 4;
+    pNew->m_addr = shared.Address();
+    m_server.AddUser(pNew);
+    for (const CRawDatagram* pPeer : {&shared, &ann}) {
+        EXPECT_EQ(pPeer->Next(), FormatLeave("Old") + '\0');
+        EXPECT_EQ(pPeer->Next(), FormatLeaveLine("Old") + '\0');
+        EXPECT_EQ(pPeer->Next(), FormatNew(4, "New") + '\0');
+        EXPECT_EQ(pPeer->Next(), FormatJoinLine("New") + '\0');
+    }
+    EXPECT_EQ(m_view.m_userLists.back(), (std::vector<std::string>{"New", "Ann"}));
+
+    // Its lines relay under the new name, once; its leave leaves no one behind.
+    shared.SendToServer(FormatChat("hi") + '\0');
+    ASSERT_TRUE(Pump([&] { return m_view.Logged(FormatRelay("New", "hi")); }));
+    EXPECT_EQ(shared.Next(), FormatRelay("New", "hi") + '\0');
+    EXPECT_TRUE(shared.Idle());
+    shared.SendToServer(FormatBare(HDR_LEAVE) + '\0');
+    ASSERT_TRUE(Pump([&] { return Members() == 1; }));
+    EXPECT_EQ(m_view.m_userLists.back(), std::vector<std::string>{"Ann"});
+}
+
+// Out of descriptors, accept fails while the connection stays queued, so
+// the listener would be ready again at once: it says so once and rests.
+TEST_F(CServerTest, FailedAcceptIsLoggedOnceAndTheListenerRests)
+{
+    CRawDatagram peer;
+    CRawStream conn;
+    conn.Send(SignOnBytes("Ann", peer));
+    int delivered = 0;
+    {
+        CFailCalls noDescriptors(g_nFailAccept, EMFILE);
+        const auto until = std::chrono::steady_clock::now() + 500ms;
+        while (std::chrono::steady_clock::now() < until)
+            delivered += std::max(0, m_loop.RunOnce(5));
+    }
+    // A listener that never rests is told of the same connection on every
+    // pass, hundreds of times here; resting, it looks a few times a second.
+    EXPECT_LE(delivered, 20);
+    EXPECT_EQ(m_view.m_log, std::vector<std::string>{"Could not accept a connection: Error: " + std::to_string(EMFILE)});
+    // Once a descriptor is free again, the waiting connection signs on.
+    EXPECT_TRUE(Pump([&] { return Members() == 1; }));
 }
 
 TEST_F(CServerTest, ShutdownTellsEveryMemberThenClosesBothPorts)

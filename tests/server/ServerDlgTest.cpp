@@ -20,6 +20,7 @@
 
 #include "AboutDlg.h"
 #include "RawClient.h"
+#include "RawPeers.h"
 #include "Resources.h"
 #include "ServerDlg.h"
 #include "TestSupport.h"
@@ -110,10 +111,15 @@ TEST_F(CServerDlgTest, GuestSessionIsLoggedAndListedFromJoinToLeave)
     EXPECT_EQ(result, QDialog::Rejected);
 }
 
-TEST_F(CServerDlgTest, NewestUserIsListedFirst)
+TEST_F(CServerDlgTest, NewestUserIsListedFirstWhileASilentConnectionWaitsAside)
 {
     CRawClient ann, bob;
     RunModal(m_dlg, [&] {
+        // A connection that never says a word waits for its hello aside:
+        // the sign-ons after it go ahead as in zephran-server.
+        CRawStream silent;
+        ASSERT_TRUE(silent.Connected());
+        ASSERT_TRUE(LogEndsWith("Receiving Client Information..."));
         ASSERT_FALSE(SignOn(ann, "ann"));
         ASSERT_FALSE(SignOn(bob, "bob"));
         ASSERT_TRUE(WaitFor([&] { return Label(IDC_TOTAL_CLIENTS) == "Total Clients: 2"; }));

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <thread>
 
 #include "ServerFixture.h"
@@ -103,15 +104,22 @@ TEST_F(CServerTest, EmptyNameAndPortNoticeBytesAreTakenAsSent)
     EXPECT_EQ(next.ReadToEnd().substr(5, 9), Int32(1) + '\0' + Int32(pUser->m_ping));
 }
 
-TEST_F(CServerTest, HelloIsTakenOnlyFromReceivedBytes)
+TEST_F(CServerTest, HelloIsTakenOnlyFromReceivedBytesAndOneWithoutItsEndIsRefused)
 {
-    // 511 bytes with no zero: the name is the 510 after the version byte, and
-    // the bytes that follow are the echoes and the port notice.
+    // A 600-byte name: no zero byte within the 511 bytes a hello may have.
+    // Nothing past them is read (the rest of the name is no ping echo and no
+    // port notice), no verdict is sent, and nobody is added.
     CRawDatagram peer;
     CRawStream conn;
-    conn.Send(std::string(1, '\x02') + std::string(510, 'x') + "\x05\x05" + EncodePortNotice(peer.PortNetworkOrder()));
-    ASSERT_TRUE(Pump([&] { return Members() == 1; }));
-    EXPECT_EQ(m_server.GetUserList()->m_pHead->pUser->m_name, std::string(510, 'x'));
+    const std::int64_t read = g_bytesRead;
+    conn.Send(EncodeHello(std::string(600, 'x')) + "\x05\x05" + EncodePortNotice(peer.PortNetworkOrder()));
+    ASSERT_TRUE(PumpUntilLogged("Sign-on from"));
+    std::vector<std::string> expected = kSignOnStart;
+    expected.push_back("Sign-on from 127.0.0.1 refused: name longer than 509 bytes");
+    EXPECT_EQ(m_view.m_log, expected);
+    EXPECT_EQ(g_bytesRead - read, 511);
+    EXPECT_EQ(conn.ReadToEnd(), "");
+    EXPECT_EQ(Members(), 0);
 
     // A hello in pieces is read until its zero byte, and no further.
     CRawDatagram bob;
@@ -121,7 +129,7 @@ TEST_F(CServerTest, HelloIsTakenOnlyFromReceivedBytes)
         std::this_thread::sleep_for(50ms);
         pieces.Send(std::string("b\0", 2) + "\x05\x05" + EncodePortNotice(bob.PortNetworkOrder()));
     });
-    const bool joined = Pump([&] { return Members() == 2; });
+    const bool joined = Pump([&] { return Members() == 1; });
     client.join();
     ASSERT_TRUE(joined);
     EXPECT_EQ(m_server.GetUserList()->m_pHead->pUser->m_name, "Bob");
@@ -154,27 +162,80 @@ TEST_F(CServerTest, WrongVersionIsRefusedAtOnce)
     }
 }
 
-TEST_F(CServerTest, StalledSignOnIsAbandonedAndTheServerServesOn)
+TEST_F(CServerTest, SilentConnectionsWaitWithoutHoldingTheRoom)
 {
-    m_server.SetSignOnLimit(300ms);
+    CRawDatagram ann, bob;
+    AddMember("Ann", 0, ann);
+    CRawStream silent, halfHello;
+    halfHello.Send("\x02" "Ev");
+    const auto waiting = [&] {
+        return std::count(m_view.m_log.begin(), m_view.m_log.end(), "Receiving Client Information...");
+    };
+    ASSERT_TRUE(Pump([&] { return waiting() == 2; }));
+
+    // While both wait for their hellos, a line is relayed and a whole
+    // sign-on runs; its lines stay in their order.
+    const std::size_t logged = m_view.m_log.size();
+    ann.SendToServer(FormatChat("hi") + '\0');
+    CRawStream conn;
+    conn.Send(SignOnBytes("Bob", bob));
+    ASSERT_TRUE(Pump([&] { return Members() == 2 && m_view.Logged(FormatRelay("Ann", "hi")); }));
+    EXPECT_EQ(ann.Next(), FormatRelay("Ann", "hi") + '\0');
+    std::vector<std::string> bobsLines;
+    for (const std::string& line : m_view.LogFrom(logged))
+        if (line != FormatRelay("Ann", "hi"))
+            bobsLines.push_back(line);
+    ASSERT_EQ(bobsLines.size(), 10u);
+    EXPECT_EQ(std::vector<std::string>(bobsLines.begin(), bobsLines.begin() + 3), kSignOnStart);
+    EXPECT_EQ(bobsLines[4], "Welcome Bob");
+    EXPECT_FALSE(m_view.LoggedPrefix("Sign-on from"));
+
+    // Shutdown closes the connections that still wait, at once.
+    m_server.Shutdown();
+    EXPECT_TRUE(Pump([&] { return silent.ClosedByServer() && halfHello.ClosedByServer(); }));
+}
+
+TEST_F(CServerTest, StalledSignOnIsAbandonedAndItsAddressWaitsAWhile)
+{
+    // 300 ms for the hello, 200 ms for the rest of the sign-on, 600 ms of
+    // closed doors for an address that ran out of the second.
+    m_server.SetSignOnLimits({300ms, 200ms, 600ms});
     CRawDatagram peer;
     const std::string all = SignOnBytes("Bob", peer);
     // Silent, stopped after the hello, stopped after the first echo, one
-    // byte short of the port notice.
-    for (std::size_t sent : {std::size_t{0}, std::size_t{5}, std::size_t{6}, all.size() - 1}) {
-        SCOPED_TRACE(sent);
+    // byte short of the port notice; each from an address of its own.
+    const std::size_t stops[] = {0, 5, 6, all.size() - 1};
+    for (int i = 0; i < 4; ++i) {
+        const std::string from = "127.0.0." + std::to_string(10 + i);
+        SCOPED_TRACE(from);
         m_view.m_log.clear();
         const std::int64_t read = g_bytesRead;
-        CRawStream conn;
-        conn.Send(all.substr(0, sent));
+        CRawStream conn(from.c_str());
+        ASSERT_TRUE(conn.Connected());
+        conn.Send(all.substr(0, stops[i]));
         ASSERT_TRUE(PumpUntilLogged("Sign-on from"));
-        EXPECT_EQ(m_view.m_log.back(), "Sign-on from 127.0.0.1 abandoned: no answer in time");
-        EXPECT_EQ(g_bytesRead - read, static_cast<std::int64_t>(sent));
+        EXPECT_EQ(m_view.m_log.back(), "Sign-on from " + from + " abandoned: no answer in time");
+        EXPECT_EQ(g_bytesRead - read, static_cast<std::int64_t>(stops[i]));
         EXPECT_EQ(Members(), 0);
     }
-    CRawStream conn;
-    conn.Send(all);
-    EXPECT_TRUE(Pump([&] { return Members() == 1; }));
+
+    // One that held the whole server finds its next connections closed at
+    // once, with one line for all of them; one that only waited does not.
+    m_view.m_log.clear();
+    for (int i = 0; i < 2; ++i) {
+        CRawStream again("127.0.0.11");
+        ASSERT_TRUE(Pump([&] { return again.ClosedByServer(); }));
+    }
+    EXPECT_EQ(m_view.m_log, std::vector<std::string>{"Sign-ons from 127.0.0.11 refused for 1 s: its last one stopped answering"});
+    CRawStream quiet("127.0.0.10");
+    quiet.Send(all);
+    ASSERT_TRUE(Pump([&] { return Members() == 1; }));
+
+    PumpFor(m_loop, 600ms);
+    CRawDatagram other;
+    CRawStream later("127.0.0.11");
+    later.Send(SignOnBytes("Cy", other));
+    EXPECT_TRUE(Pump([&] { return Members() == 2; }));
 }
 
 TEST_F(CServerTest, PeerThatClosesHalfWayAddsNobody)

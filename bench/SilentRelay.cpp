@@ -1,0 +1,201 @@
+#include "SilentRelay.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "BenchClock.h"
+#include "LoadLink.h"
+#include "LoadSide.h"
+#include "Protocol.h"
+#include "ServerTarget.h"
+#include "SoakSignOn.h"
+
+namespace {
+
+constexpr int kSilentCounts[] = {1, 6};
+constexpr std::int64_t kMs = 1'000'000;
+constexpr std::int64_t kLineGapNs = 20 * kMs;       // 50 lines a second
+// Long enough for the silent connections to be dropped and reopened twice
+// (the server gives a connection 10 s for its hello).
+constexpr std::int64_t kRowNs = 25'000 * kMs;
+constexpr std::int64_t kDrainNs = 15'000 * kMs;     // for lines still owed once the silent ones go
+constexpr std::int64_t kLateNs = 100 * kMs;
+constexpr char kName[] = "member";
+// The member's own socket must never be where a line is lost: a server that
+// was held relays everything it queued meanwhile at once.
+constexpr int kMemberBuffer = 32 << 20;
+
+// A connection to the sign-on port that says nothing. Made without waiting:
+// a server that is busy leaves it in its backlog, or the system retries.
+int OpenSilent()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const sockaddr_in to = Loopback(SIGNON_PORT);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0 && errno != EINPROGRESS) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// What the member saw in one row.
+struct CMemberRun {
+    std::vector<std::int64_t> sentNs;
+    std::vector<std::int64_t> delayNs;  // -1 until the line is back
+    int dropped = 0;
+    bool signOnFailed = false;
+};
+
+// The member's side of one row, on its own thread: sign on, start the silent
+// connections, send a line every kLineGapNs for kRowNs while reading the
+// relays and reopening every silent connection the server closes; then let
+// the silent ones go and wait for the lines still owed.
+void RunMember(int silentCount, CMemberRun& run)
+{
+    const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (::setsockopt(udp, SOL_SOCKET, SO_RCVBUFFORCE, &kMemberBuffer, sizeof kMemberBuffer) != 0)
+        ::setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &kMemberBuffer, sizeof kMemberBuffer);
+    sockaddr_in local = Loopback(0);
+    socklen_t len = sizeof local;
+    const sockaddr_in server = Loopback(BROADCAST_PORT);
+    if (udp < 0 || ::bind(udp, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        ::connect(udp, reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0 ||
+        ::getsockname(udp, reinterpret_cast<sockaddr*>(&local), &len) != 0 ||
+        SignOn(CSignOnPlan{kName, local.sin_port}) != ESignOn::Completed) {
+        run.signOnFailed = true;
+        if (udp >= 0)
+            ::close(udp);
+        return;
+    }
+
+    std::vector<int> silent;
+    for (int i = 0; i < silentCount; ++i)
+        silent.push_back(OpenSilent());
+    const std::string relayHead = std::string(1, HDR_CHAT) + "<" + kName + "> ";
+    auto readRelays = [&] {
+        char buf[600];
+        ssize_t n;
+        while ((n = ::recv(udp, buf, sizeof buf - 1, 0)) > 0) {
+            buf[n] = '\0';
+            if (std::strncmp(buf, relayHead.c_str(), relayHead.size()) != 0)
+                continue;  // the member's own join announcements
+            const long seq = std::strtol(buf + relayHead.size(), nullptr, 10);
+            if (seq >= 0 && seq < static_cast<long>(run.sentNs.size()) && run.delayNs[static_cast<std::size_t>(seq)] < 0)
+                run.delayNs[static_cast<std::size_t>(seq)] = NowNs() - run.sentNs[static_cast<std::size_t>(seq)];
+        }
+    };
+    auto owed = [&] { return std::count(run.delayNs.begin(), run.delayNs.end(), -1); };
+
+    const std::int64_t start = NowNs();
+    std::int64_t nextLine = start;
+    while (NowNs() < start + kRowNs) {
+        const std::int64_t now = NowNs();
+        if (now >= nextLine) {
+            char line[64];
+            const int n = std::snprintf(line, sizeof line, "%c%08zu ..............................", HDR_CHAT,
+                                        run.sentNs.size());
+            run.sentNs.push_back(NowNs());
+            run.delayNs.push_back(-1);
+            ::send(udp, line, static_cast<std::size_t>(n) + 1, 0);
+            nextLine += kLineGapNs;
+        }
+        std::vector<pollfd> fds{{udp, POLLIN, 0}};
+        for (int fd : silent)
+            fds.push_back({fd, POLLIN, 0});
+        ::poll(fds.data(), fds.size(), static_cast<int>(std::max<std::int64_t>(0, nextLine - NowNs()) / kMs + 1));
+        readRelays();
+        // A silent connection the server has closed comes back at once.
+        for (std::size_t i = 1; i < fds.size(); ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char byte;
+            const ssize_t n = ::recv(fds[i].fd, &byte, 1, MSG_DONTWAIT);
+            if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
+                continue;
+            ::close(fds[i].fd);
+            silent[i - 1] = OpenSilent();
+            ++run.dropped;
+        }
+    }
+    for (int fd : silent)
+        ::close(fd);
+    const std::int64_t drainEnd = NowNs() + kDrainNs;
+    while (owed() > 0 && NowNs() < drainEnd) {
+        pollfd p{udp, POLLIN, 0};
+        ::poll(&p, 1, 50);
+        readRelays();
+    }
+    ::close(udp);
+}
+
+}  // namespace
+
+bool CSilentRelay::Measure(CServerTarget& target)
+{
+    for (int silentCount : kSilentCounts) {
+        bool broken = false;
+        const bool failed = target.Serve([&] {
+            int pair[2];
+            if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+                broken = true;
+                return;
+            }
+            CLoadLink link(pair[0]);
+            CMemberRun run;
+            std::thread member([&run, silentCount, done = pair[1]] {
+                RunMember(silentCount, run);
+                CLoadLink(done).Put(CLoadReport{});
+            });
+            // The target serves until the member says it is done.
+            CLoadReport report;
+            broken = target.Await(link, report);
+            member.join();
+
+            CRow row;
+            row.target = target.Name();
+            row.silent = silentCount;
+            row.lines = static_cast<int>(run.sentNs.size());
+            row.dropped = run.dropped;
+            row.signOnFailed = run.signOnFailed;
+            for (std::int64_t delay : run.delayNs) {
+                row.lost += delay < 0 ? 1 : 0;
+                row.late += delay < 0 || delay > kLateNs ? 1 : 0;
+                row.worstNs = std::max(row.worstNs, delay);
+            }
+            m_rows.push_back(row);
+        });
+        if (failed || broken) {
+            std::fprintf(stderr, "relay_bench: %s %s\n", target.Name(),
+                         failed ? "did not start (ports 2050/2051 taken?)" : "lost its silent-connection member");
+            return true;
+        }
+    }
+    return false;
+}
+
+void CSilentRelay::Print() const
+{
+    std::printf("\nRelay while silent connections come and go: one member sends a line every %lld ms for %lld s;\n"
+                "each silent connection to the sign-on port is reopened as soon as the server drops it\n",
+                static_cast<long long>(kLineGapNs / kMs), static_cast<long long>(kRowNs / 1'000'000'000));
+    std::printf("%-14s %6s %6s %6s %10s %12s %9s\n", "target", "silent", "lines", "lost", "worst ms", "over 100 ms",
+                "dropped");
+    for (const CRow& r : m_rows) {
+        if (r.signOnFailed) {
+            std::printf("%-14s %6d  the member's sign-on failed\n", r.target.c_str(), r.silent);
+            continue;
+        }
+        std::printf("%-14s %6d %6d %6d %10.1f %11.1f%% %9d\n", r.target.c_str(), r.silent, r.lines, r.lost,
+                    r.worstNs / 1e6, r.lines > 0 ? 100.0 * r.late / r.lines : 0.0, r.dropped);
+    }
+}
