@@ -131,7 +131,7 @@ bool CChatClient::Logon(sockaddr_in serverAddr, const std::string& name)
     // 200 KiB only a few hundred small datagrams wait here, and the rest
     // would be dropped unseen; 4 MiB, which the system doubles, holds
     // thousands. If the system refuses, the default still serves.
-    m_udpSocket.SetReceiveBuffer(kBurstReceiveBuffer);
+    static_cast<void>(m_udpSocket.SetReceiveBuffer(kBurstReceiveBuffer));
     // Connected to the server's datagram port, the socket hears no one else.
     sockaddr_in udpPeer = serverAddr;
     udpPeer.sin_port = htons(BROADCAST_PORT);

@@ -34,32 +34,32 @@ public:
     // Make a socket of the type (SOCK_STREAM or SOCK_DGRAM), register it for
     // the events and bind it to every local interface and the port (0: any).
     // A stream socket that asks for FD_ACCEPT reuses the address (see .cpp).
-    bool Create(unsigned port = 0, int type = SOCK_STREAM, long events = FD_ALL_EVENTS);
-    bool Listen(int backlog);
+    [[nodiscard]] bool Create(unsigned port = 0, int type = SOCK_STREAM, long events = FD_ALL_EVENTS);
+    [[nodiscard]] bool Listen(int backlog);
     // Take one pending connection into conn without waiting.
-    bool Accept(CAsyncSocket& conn, sockaddr_in* pPeer);
+    [[nodiscard]] bool Accept(CAsyncSocket& conn, sockaddr_in* pPeer);
     // Stream: start a connection. Datagram: fix the peer; only its datagrams
     // are received from then on.
-    virtual bool Connect(const sockaddr_in& addr);
-    virtual int Send(const void* pBuf, int len);
+    [[nodiscard]] virtual bool Connect(const sockaddr_in& addr);
+    [[nodiscard]] virtual int Send(const void* pBuf, int len);
     // A datagram longer than len is a failed receive (EMSGSIZE) and is lost.
-    virtual int Receive(void* pBuf, int len);
-    int SendTo(const void* pBuf, int len, const sockaddr_in& to);
+    [[nodiscard]] virtual int Receive(void* pBuf, int len);
+    [[nodiscard]] int SendTo(const void* pBuf, int len, const sockaddr_in& to);
     // The same datagram to each of count addresses, in their order, with as
     // few system calls as the system allows. Stops at the first address that
     // fails: returns how many were sent from the front, or -1 (errno says
     // why) if the very first one failed. A datagram goes whole or not at all.
-    int SendToEach(const void* pBuf, int len, const sockaddr_in* const* ppTo, int count);
-    int ReceiveFrom(void* pBuf, int len, sockaddr_in& from);
-    bool GetSockName(sockaddr_in& addr) const;
+    [[nodiscard]] int SendToEach(const void* pBuf, int len, const sockaddr_in* const* ppTo, int count);
+    [[nodiscard]] int ReceiveFrom(void* pBuf, int len, sockaddr_in& from);
+    [[nodiscard]] bool GetSockName(sockaddr_in& addr) const;
     // Let the system queue up to bytes of received datagrams for this socket
     // (it doubles the figure for its bookkeeping). As root the size may pass
     // the system's cap (net.core.rmem_max); otherwise it is cut to that cap.
     // True if neither could be set.
-    bool SetReceiveBuffer(int bytes);
+    [[nodiscard]] bool SetReceiveBuffer(int bytes);
     // Wait, blocking, until the socket can take a send; true if timeoutMs
     // passed first.
-    bool WaitWritable(int timeoutMs) const;
+    [[nodiscard]] bool WaitWritable(int timeoutMs) const;
     void Close();  // closing a socket that is not open does nothing
 
     bool IsOpen() const { return m_hSocket >= 0; }

@@ -20,21 +20,21 @@ public:
     CSocket() = default;
     ~CSocket() override = default;
 
-    bool Create();  // a stream socket on any local port, with no notifications
+    [[nodiscard]] bool Create();  // a stream socket on any local port, with no notifications
     void SetDeadline(Clock::time_point deadline) { m_deadline = deadline; }
 
-    bool Connect(const sockaddr_in& addr) override;  // waits for the outcome
-    int Send(const void* pBuf, int len) override;     // all len bytes, or -1
-    int Receive(void* pBuf, int len) override;        // 1..len bytes, 0 closed, -1 error
-    int Peek(void* pBuf, int len);                    // as Receive; the bytes stay queued
+    [[nodiscard]] bool Connect(const sockaddr_in& addr) override;  // waits for the outcome
+    [[nodiscard]] int Send(const void* pBuf, int len) override;     // all len bytes, or -1
+    [[nodiscard]] int Receive(void* pBuf, int len) override;        // 1..len bytes, 0 closed, -1 error
+    [[nodiscard]] int Peek(void* pBuf, int len);                    // as Receive; the bytes stay queued
     // Receive until len bytes have arrived. True (failed) if the peer closed
     // or a receive failed first; *pGot then tells how many did arrive.
-    bool ReceiveFull(void* pBuf, int len, int* pGot);
+    [[nodiscard]] bool ReceiveFull(void* pBuf, int len, int* pGot);
 
 private:
-    int ReceiveWaiting(void* pBuf, int len, int flags);
-    bool Wait(short events);  // true if the deadline passed or poll failed
-    bool PastDeadline() const;  // true, with errno ETIMEDOUT, once it has passed
+    [[nodiscard]] int ReceiveWaiting(void* pBuf, int len, int flags);
+    [[nodiscard]] bool Wait(short events);  // true if the deadline passed or poll failed
+    [[nodiscard]] bool PastDeadline() const;  // true, with errno ETIMEDOUT, once it has passed
 
     Clock::time_point m_deadline = Clock::time_point::max();
 };

@@ -3,4 +3,4 @@
 
 // Makes sure that a send on a stream the peer has closed can never kill the
 // process (SIGPIPE is ignored). Failure flag: true if the layer is unusable.
-bool SocketLayerStartup();
+[[nodiscard]] bool SocketLayerStartup();

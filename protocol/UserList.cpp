@@ -2,10 +2,6 @@
 
 #include "UserInfo.h"
 
-CUserInfo::CUserInfo() : m_addr{} {}
-
-CUserInfo::~CUserInfo() = default;
-
 CUserList::~CUserList() { RemoveAll(); }
 
 void CUserList::AddHead(CUserInfo* pUser)

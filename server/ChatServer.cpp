@@ -46,7 +46,7 @@ bool CChatServer::Start(IServerView* pWnd)
     }
     // Room for a burst of lines (see kBurstReceiveBuffer). If the system
     // refuses, the default buffer still serves, only with less room.
-    m_udpSocket.SetReceiveBuffer(kBurstReceiveBuffer);
+    static_cast<void>(m_udpSocket.SetReceiveBuffer(kBurstReceiveBuffer));
     if (m_listenSocket.Listen(LISTEN_BACKLOG)) {
         m_pWnd->ShowMessage("startup listen error");
         return true;
@@ -60,10 +60,11 @@ void CChatServer::AddUser(CUserInfo* pUser)
     // address and port is the newcomer's earlier self, or a record that
     // socket can no longer answer for. It leaves as if it had signed off,
     // so that the room hears of it, before the newcomer joins.
+    // A missed member is logged by the sends; the sign-on goes on regardless.
     while (CUserInfo* pEarlier = FindUser(pUser->m_addr))
-        RemoveUser(pEarlier);
+        static_cast<void>(RemoveUser(pEarlier));
     m_roster.AddHead(pUser);
-    AnnounceJoin(pUser);
+    static_cast<void>(AnnounceJoin(pUser));
     m_pWnd->UpdateUserList(m_roster);
 }
 
@@ -97,7 +98,7 @@ bool CChatServer::RemoveUser(CUserInfo* pUser)
 
 void CChatServer::RelayChat(CUserInfo* pSender, const std::string& text)
 {
-    SendToAll(FormatRelay(pSender->m_name, text));
+    static_cast<void>(SendToAll(FormatRelay(pSender->m_name, text)));
 }
 
 CUserInfo* CChatServer::FindUser(const sockaddr_in& from)
@@ -115,7 +116,7 @@ CUserInfo* CChatServer::FindUser(const sockaddr_in& from)
 
 void CChatServer::Shutdown()
 {
-    SendToAll(FormatBare(HDR_SHUTDOWN));
+    static_cast<void>(SendToAll(FormatBare(HDR_SHUTDOWN)));
     m_udpSocket.Close();
     m_listenSocket.Shutdown();
 }
@@ -174,12 +175,13 @@ int CChatServer::SendEach(const char* pData, int len, const sockaddr_in* const* 
             deadline = now + kSendRetryLimit;
         if ((error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) && now < deadline) {
             // ENOBUFS leaves the socket writable, so waiting for writability
-            // would not wait at all; pause briefly instead.
+            // would not wait at all; pause briefly instead. Either way the
+            // send is tried again, and the deadline tells when to give up.
             if (error == ENOBUFS)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             else
-                m_udpSocket.WaitWritable(static_cast<int>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()) + 1);
+                static_cast<void>(m_udpSocket.WaitWritable(static_cast<int>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()) + 1));
             continue;
         }
         m_pWnd->AppendLog("Error: " + std::to_string(error));

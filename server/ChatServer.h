@@ -24,15 +24,15 @@ public:
 
     // Listen on SIGNON_PORT and bind BROADCAST_PORT. True (failed) after its
     // message box has been answered.
-    bool Start(IServerView* pWnd);
+    [[nodiscard]] bool Start(IServerView* pWnd);
     // Takes ownership and announces the user; a member at the same address
     // and port leaves first, as if it had signed off.
     void AddUser(CUserInfo* pUser);
     // HDR_NEW, then the join line. True if either missed a member.
-    bool AnnounceJoin(CUserInfo* pUser);
+    [[nodiscard]] bool AnnounceJoin(CUserInfo* pUser);
     // Both leave datagrams, then pUser is removed and freed whatever they did.
     // True if either missed a member.
-    bool RemoveUser(CUserInfo* pUser);
+    [[nodiscard]] bool RemoveUser(CUserInfo* pUser);
     void RelayChat(CUserInfo* pSender, const std::string& text);
     CUserInfo* FindUser(const sockaddr_in& from);
     CUserList* GetUserList() { return &m_roster; }
@@ -43,8 +43,8 @@ public:
     // Send text (and its zero byte) to every member in roster order. Every
     // member is tried; true if any send failed. The text is logged after the
     // failures unless it reached no member (an empty room still logs it).
-    bool SendToAll(const std::string& text);
-    bool SendToUser(CUserInfo* pUser, const std::string& text);
+    [[nodiscard]] bool SendToAll(const std::string& text);
+    [[nodiscard]] bool SendToUser(CUserInfo* pUser, const std::string& text);
 
     // How long a sign-on may keep the server waiting before it is given up.
     void SetSignOnLimits(const CListenSocket::CLimits& limits) { m_listenSocket.SetLimits(limits); }
@@ -54,7 +54,7 @@ private:
     // send buffer. A send that fails is logged for its member and the
     // addresses after it are still tried; each datagram sent is counted.
     // Returns how many failed.
-    int SendEach(const char* pData, int len, const sockaddr_in* const* ppTo, int count);
+    [[nodiscard]] int SendEach(const char* pData, int len, const sockaddr_in* const* ppTo, int count);
 
     IServerView* m_pWnd = nullptr;
     CUserList m_roster;

@@ -72,7 +72,7 @@ private:
 
     // Whether a connection from peer is to be closed at once (a penalty or a
     // cap), with its log line if one is due.
-    bool Turned(const sockaddr_in& peer, const std::string& peerText);
+    [[nodiscard]] bool Turned(const sockaddr_in& peer, const std::string& peerText);
     void LogRefusal(in_addr_t address, const std::string& line);
     // Close the address's connections at once for the penalty's length.
     void Penalise(in_addr_t address);
@@ -86,9 +86,9 @@ private:
     void RunExchange(CParkedSignOn& parked);
     void Refuse(CSocket& conn, unsigned char version);
     // The verdict, the room list and the ping probe, in one send.
-    bool SendRoom(CSocket& conn, const CUserInfo& user);
-    bool MeasurePing(CSocket& conn, CUserInfo& user);
-    bool ReceivePortNotice(CSocket& conn, CUserInfo& user);
+    [[nodiscard]] bool SendRoom(CSocket& conn, const CUserInfo& user);
+    [[nodiscard]] bool MeasurePing(CSocket& conn, CUserInfo& user);
+    [[nodiscard]] bool ReceivePortNotice(CSocket& conn, CUserInfo& user);
     void Abandon(const std::string& peerText, const std::string& reason);
 
     CChatServer* m_pServer = nullptr;

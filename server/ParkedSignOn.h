@@ -28,7 +28,7 @@ public:
 
     // Wait in pLoop for the hello until deadline; the listener hears of the
     // outcome through OnParkedDone. True (failed) if the loop refused.
-    bool Park(CEventLoop* pLoop, const sockaddr_in& peer, CEventLoop::Clock::time_point deadline);
+    [[nodiscard]] bool Park(CEventLoop* pLoop, const sockaddr_in& peer, CEventLoop::Clock::time_point deadline);
     // No more notifications and no deadline; the connection stays open.
     void StopWaiting();
 
@@ -43,7 +43,7 @@ private:
     // Take what has arrived of the hello, up to and including its zero byte
     // and no further, so that what follows stays for the rest of the
     // sign-on. True once an outcome is known; *pOutcome then tells which.
-    bool ReadHello(EOutcome* pOutcome);
+    [[nodiscard]] bool ReadHello(EOutcome* pOutcome);
 
     CListenSocket* m_pListener;
     CEventLoop* m_pLoop = nullptr;  // where it waits; null once it has stopped

@@ -43,7 +43,7 @@ private slots:
     void OnBootUser();
 
 private:
-    bool InitDialog();  // true (failed) if the core did not start
+    [[nodiscard]] bool InitDialog();  // true (failed) if the core did not start
 
     // The controls, bound once when the template has been laid out.
     QLabel* m_totalClientsLabel = nullptr;

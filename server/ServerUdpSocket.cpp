@@ -46,7 +46,8 @@ void CServerUdpSocket::OnReceive(int /*nErrorCode*/)
         m_pServer->RelayChat(pSender, std::string(DatagramText(datagram)));
         break;
     case HDR_LEAVE:
-        m_pServer->RemoveUser(pSender);  // frees pSender
+        // Frees pSender; a member it missed is logged by the sends.
+        static_cast<void>(m_pServer->RemoveUser(pSender));
         break;
     case HDR_PING:
         break;

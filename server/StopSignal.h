@@ -14,7 +14,7 @@ public:
     CStopSignal& operator=(const CStopSignal&) = delete;
 
     // Block the three signals and watch them in the current loop. True if failed.
-    bool Open();
+    [[nodiscard]] bool Open();
     bool Requested() const { return m_bRequested; }
 
 private:

@@ -3,6 +3,7 @@
 // 127.0.0.1, and a datagram socket that counts its notifications.
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -11,7 +12,7 @@
 inline sockaddr_in Loopback(const CAsyncSocket& s)
 {
     sockaddr_in a{};
-    s.GetSockName(a);
+    EXPECT_FALSE(s.GetSockName(a));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return a;
 }

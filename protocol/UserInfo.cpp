@@ -1,0 +1,5 @@
+#include "UserInfo.h"
+
+CUserInfo::CUserInfo() : m_addr{} {}
+
+CUserInfo::~CUserInfo() = default;
