@@ -196,6 +196,11 @@ TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
                                "* guest has joined the chat!"}));
         EXPECT_EQ(Users(), QString("guest (%1)\n").arg(ping));
 
+        // Logon while connected: the count shows the room again, not "?".
+        Click(IDC_LOGON);
+        ASSERT_TRUE(LogHas("Already connected!"));
+        EXPECT_TRUE(WaitFor([&] { return Label(IDC_TOTAL_CLIENTS) == "Total Clients: 1"; }));
+
         // Enter sends and empties the box; an empty line sends nothing, so
         // the next relay follows the first directly.
         Type("hello");
