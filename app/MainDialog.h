@@ -40,9 +40,10 @@ public:
     // nothing at all if text is empty.
     static void AddAboutEntry(QMenu& menu, const char* text);
 
-    // The log box: append text and "\r\n" at the very end, whatever the user
-    // has selected, as a change that cannot be undone, with the newest line
-    // in view. Costs the same however long the log is; never trims it.
+    // The log box: append text and "\r\n" at the very end now, after what is
+    // queued, whatever the user has selected, as a change that cannot be
+    // undone, with the newest line in view. Costs the same however long the
+    // log is; never trims it.
     void AppendLogText(const std::string& text);
     // "Bytes Read: %lld" / "Bytes Written: %lld" from the process totals.
     void DrawTraffic();
@@ -51,7 +52,9 @@ public:
     void ShowMessageBox(const std::string& text);
 
     // Bytes as the boxes show them: the locale's narrow character set, with
-    // each "\r\n" ending a line.
+    // each "\r\n" ending a line ("\n"). A lone CR or LF, or any other
+    // character that would break a line, is drawn as a symbol: CR as U+240D,
+    // LF as U+240A, the Unicode line and paragraph separators as U+2424.
     static QString ToDisplay(const std::string& bytes);
 
 protected:

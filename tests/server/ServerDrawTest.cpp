@@ -70,7 +70,8 @@ TEST_F(CServerDrawTest, QueuedLinesKeepEveryLineBreakOfTheirOwn)
     m_dlg.AppendLog("");
     m_dlg.AppendLog("cr\rand lf\nend");
     m_dlg.AppendLog(std::string(600, 'w'));  // wraps in the box, still one line
-    expected << "two" << "lines" << "" << "cr" << "and lf" << "end" << QString(600, 'w');
+    // Only "\r\n" ends a line: a lone CR or LF is drawn as its symbol.
+    expected << "two" << "lines" << "" << QString::fromUtf8("cr\u240Dand lf\u240Aend") << QString(600, 'w');
     QCoreApplication::processEvents();  // a fresh window draws at the next pass
     EXPECT_EQ(LogLines(Log()), expected);
     EXPECT_EQ(Log()->toPlainText().count('\n'), expected.size());
