@@ -192,7 +192,17 @@ void CMainDialog::DrawTraffic()
         m_pBytesRead->setText(QString::asprintf("Bytes Read: %lld", static_cast<long long>(g_bytesRead)));
 }
 
-void CMainDialog::ShowMessageBox(const std::string& text) { ShowProgramMessageBox(this, text); }
+void CMainDialog::ShowMessageBox(const std::string& text)
+{
+    DrawPending();  // what led up to the box is on screen beside it
+    ShowProgramMessageBox(this, text);
+}
+
+void CMainDialog::done(int result)
+{
+    DrawPending();  // the window ends with its log complete
+    QDialog::done(result);
+}
 
 QString CMainDialog::ToDisplay(const std::string& bytes)
 {

@@ -48,7 +48,8 @@ public:
     // "Bytes Read: %lld" / "Bytes Written: %lld" from the process totals.
     void DrawTraffic();
     // The program's message box: warning icon, one OK, the application title
-    // as caption, modal over this window. Returns when answered.
+    // as caption, modal over this window. What is queued is drawn first.
+    // Returns when answered.
     void ShowMessageBox(const std::string& text);
 
     // Bytes as the boxes show them: the locale's narrow character set, with
@@ -56,6 +57,9 @@ public:
     // character that would break a line, is drawn as a symbol: CR as U+240D,
     // LF as U+240A, the Unicode line and paragraph separators as U+2424.
     static QString ToDisplay(const std::string& bytes);
+
+    // Every way the window ends comes here; what is queued is drawn first.
+    void done(int result) override;
 
 protected:
     void contextMenuEvent(QContextMenuEvent* pEvent) override;

@@ -100,7 +100,7 @@ void CClientDlg::closeEvent(QCloseEvent* pEvent)
 
 void CClientDlg::AppendLog(const std::string& text)
 {
-    AppendLogText(text);
+    QueueLog(text);
 }
 
 void CClientDlg::UpdateUserList(CUserList& roster)
