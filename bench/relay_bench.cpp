@@ -1,9 +1,11 @@
 // relay_bench: how close the server comes to what loopback can carry. The
 // load (the members) runs in a child process; this process measures the
 // limit, then serves as the headless core and as the server window, and
-// prints one table. Loopback only, bounded in time and count.
+// prints one table. Then it is one client, the headless client core and the
+// client window, in a room of the load's members, the room's server being a
+// child process too. Loopback only, bounded in time and count.
 //
-//   relay_bench [--no-headless] [--no-window] [--no-log]
+//   relay_bench [--no-headless] [--no-window] [--no-log] [--no-server] [--no-client]
 
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -13,8 +15,11 @@
 #include <cstring>
 
 #include "BenchClock.h"
+#include "ClientBench.h"
+#include "ClientTarget.h"
 #include "LoadSide.h"
 #include "RelayBench.h"
+#include "RoomServer.h"
 #include "ServerTarget.h"
 #include "SocketLayer.h"
 #include "TestSupport.h"
@@ -22,6 +27,7 @@
 #ifdef ZEPHRAN_BENCH_WINDOW
 #include <QApplication>
 
+#include "ClientWindowTarget.h"
 #include "QtEventLoop.h"
 #include "WindowTarget.h"
 #endif
@@ -56,19 +62,30 @@ int main(int argc, char** argv)
         ::_exit(side.Run());
     }
     ::close(pair[1]);
+    const bool bServer = !HasFlag(argc, argv, "--no-server");
+    const bool bClient = !HasFlag(argc, argv, "--no-client");
+    CRoomServer room;  // the client rows' server, also made before anything else
+    if (bClient && room.Fork())
+        return 1;
 
     int rc = 0;
     {
         CLoadLink link(pair[0]);
         CRelayBench run(link);
+        CClientBench clients(link, room);
         if (run.Open(kMembers)) {
             std::fprintf(stderr, "relay_bench: the load process could not open %d sockets\n", kMembers);
             rc = 1;
         }
-        if (rc == 0 && !HasFlag(argc, argv, "--no-headless")) {
+        if (rc == 0 && bServer && !HasFlag(argc, argv, "--no-headless")) {
             CPortLock ports;  // other programs' tests use 2050/2051 too
             CHeadlessTarget headless;
             rc = run.MeasureTarget(headless) ? 1 : 0;
+        }
+        if (rc == 0 && bClient) {
+            CPortLock ports;
+            CHeadlessClient core;
+            rc = clients.MeasureTarget(core) ? 1 : 0;
         }
 #ifdef ZEPHRAN_BENCH_WINDOW
         if (rc == 0 && !HasFlag(argc, argv, "--no-window")) {
@@ -76,12 +93,17 @@ int main(int argc, char** argv)
                 qputenv("QT_QPA_PLATFORM", "offscreen");
             QApplication app(argc, argv);
             CQtEventLoop loop;
-            {
+            if (bServer) {
                 CPortLock ports;
                 CWindowTarget window;
                 rc = run.MeasureTarget(window) ? 1 : 0;
             }
-            if (!HasFlag(argc, argv, "--no-log"))
+            if (rc == 0 && bClient) {
+                CPortLock ports;
+                CClientWindowTarget window;
+                rc = clients.MeasureTarget(window) ? 1 : 0;
+            }
+            if (bServer && !HasFlag(argc, argv, "--no-log"))
                 run.AddLogBlocks(CWindowTarget::TimeLogBlocks(kLogBlocks, kLogBlockLines), kLogBlockLines);
         }
 #endif
@@ -89,7 +111,9 @@ int main(int argc, char** argv)
         quit.op = ELoadOp::Quit;
         link.Put(quit);
         ::waitpid(load, nullptr, 0);
-        run.Print();
+        if (bServer)
+            run.Print();
+        clients.Print();
     }
     return rc;
 }
