@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTextCursor>
 #include <QTimer>
@@ -173,14 +174,28 @@ void CMainDialog::InsertAtLogEnd(const QString& text)
 {
     if (m_pLog == nullptr)
         return;
+    // Laying out a line (shaping its text) is most of what drawing costs, so
+    // no more is laid out than the view shows. The view is redrawn once, when
+    // all is done: scrolling it while it draws would lay out every line
+    // between the old view and the new one.
+    QWidget* pView = m_pLog->viewport();
+    pView->setUpdatesEnabled(false);
     // A cursor of its own at the end, so neither the user's selection nor the
     // length of the log matters; the document keeps no undo steps.
     QTextCursor cursor(m_pLog->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(text);
-    // The caret ends after the new line and the selection is gone.
-    m_pLog->setTextCursor(cursor);
-    m_pLog->ensureCursorVisible();
+    // The caret ends after the new line and the selection is gone. A caret
+    // at the end moves on with what is inserted there, so it is set only
+    // when the user has put it elsewhere: setting it lays out the lines from
+    // the top of the view to the caret.
+    const QTextCursor caret = m_pLog->textCursor();
+    if (caret.hasSelection() || !caret.atEnd())
+        m_pLog->setTextCursor(cursor);
+    // The newest line in view at the bottom, as the box's own append does.
+    QScrollBar* pBar = m_pLog->verticalScrollBar();
+    pBar->setValue(pBar->maximum());
+    pView->setUpdatesEnabled(true);
 }
 
 void CMainDialog::DrawTraffic()
