@@ -66,9 +66,10 @@ protected:
 
     // The log, the users box with "Total Clients: %i", and the byte totals
     // change with every datagram of a busy room, far more often than a screen
-    // shows a new picture. What is queued is drawn at most once a frame, from
-    // what is current then: at the next pass of the event loop after a quiet
-    // spell, otherwise as soon as a frame has passed since the last drawing.
+    // shows a new picture. What is queued is drawn at most once a frame (of
+    // 33 ms, every second picture of a screen), from what is current then: at
+    // the next pass of the event loop after a quiet spell, otherwise as soon
+    // as a frame has passed since the last drawing.
     // As AppendLogText, at the next drawing; the lines of one drawing share
     // paragraphs, so that a line costs the same at any length of the log.
     void QueueLog(const std::string& text);
