@@ -31,28 +31,12 @@ protected:
 TEST_F(CServerDrawTest, BusyLogIsDrawnAtMostOnceAFrameWithEveryLineInOrder)
 {
     m_dlg.show();
-    int drawings = 0;
-    QObject::connect(Log()->document(), &QTextDocument::contentsChange, [&] { ++drawings; });
-
-    // A line and a new total on every pass of the event loop, as a relay
-    // brings them.
-    const auto start = std::chrono::steady_clock::now();
-    QStringList expected;
-    for (int i = 0; i < 2000; ++i) {
-        const std::string line = "\x02<u" + std::to_string(i % 7) + "> line " + std::to_string(i);
-        m_dlg.AppendLog(line);
-        expected << Shown(line);
-        ++g_bytesWritten;
-        m_dlg.UpdateTraffic();
-        QCoreApplication::processEvents();
-    }
-    const auto elapsedMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    const CBusyLog run = FeedBusyLog(m_dlg, Log(), "\x02", 2000);
     // Drawings are a frame (33 ms) apart, the first one aside.
-    EXPECT_LE(drawings, 2 + elapsedMs / 33) << "in " << elapsedMs << " ms";
+    EXPECT_LE(run.drawings, 2 + run.elapsedMs / 33) << "in " << run.elapsedMs << " ms";
 
-    ASSERT_TRUE(WaitFor([&] { return LogLines(Log()).size() == expected.size(); }));
-    EXPECT_EQ(LogLines(Log()), expected);
+    ASSERT_TRUE(WaitFor([&] { return LogLines(Log()).size() == run.expected.size(); }));
+    EXPECT_EQ(LogLines(Log()), run.expected);
     EXPECT_EQ(m_dlg.ControlAs<QLabel>(IDC_BYTES_WRITTEN)->text(),
               QString("Bytes Written: %1").arg(g_bytesWritten));
     EXPECT_TRUE(Log()->textCursor().atEnd());
