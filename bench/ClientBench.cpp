@@ -10,9 +10,11 @@
 namespace {
 
 constexpr int kRooms[] = {10, 100, 1000};
-// As the relay rows: the same number of deliveries in every room, and at
-// most this many lines of the room queued at the server at once.
-constexpr int kDeliveries = 200'000;
+// The same number of deliveries in every room: five times as many as in a
+// relay row, so that the frame a window waits for before it draws its last
+// lines weighs little. At most this many lines of the room are queued at the
+// server at once, as in the relay rows.
+constexpr int kDeliveries = 1'000'000;
 constexpr int kLinesInFlight = 160;
 constexpr int kSenders = 10;
 // No new line for this long: the rest were lost on the way.
