@@ -5,15 +5,29 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "ByteLimitValidator.h"
 #include "DialogBuilder.h"
 #include "MessageBox.h"
+#include "Protocol.h"
 #include "Resources.h"
+#include "Wire.h"
+
+namespace {
+
+// Every datagram about the user must fit one receive: the longest is the
+// join line "%c* %s has joined the chat!" with its zero, the name and 25
+// bytes more. A longer name would be lost at every client, and would leave
+// no room in the client's input box.
+int NameLimit() { return DATAGRAM_RECEIVE_SIZE - static_cast<int>(FormatJoinLine("").size()) - 1; }
+
+}  // namespace
 
 CConnectDlg::CConnectDlg(QWidget* pParent) : QDialog(pParent)
 {
     const QHash<int, QWidget*> controls = CDialogBuilder::Build(*FindDialogTemplate(IDD_CONNECT), this);
     m_pAddressBox = qobject_cast<QLineEdit*>(controls.value(IDC_SERVER_ADDRESS));
     m_pNameBox = qobject_cast<QLineEdit*>(controls.value(IDC_USER_NAME));
+    m_pNameBox->setValidator(new CByteLimitValidator(NameLimit(), m_pNameBox));
     connect(qobject_cast<QPushButton*>(controls.value(IDOK)), &QPushButton::clicked, this,
             &CConnectDlg::OnOK);
     connect(qobject_cast<QPushButton*>(controls.value(IDCANCEL)), &QPushButton::clicked, this,

@@ -1,7 +1,9 @@
 #pragma once
 // The Connect dialog (template 129): asks for the server's dotted address and
-// a user name, or for the server role. It opens no connection and owns only
-// its widgets; the start-up reads the members below once it has ended.
+// a user name, or for the server role. The name box takes at most 486 bytes
+// of the locale's encoding, so that every datagram about the user fits one
+// receive. It opens no connection and owns only its widgets; the start-up
+// reads the members below once it has ended.
 
 #include <QDialog>
 

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTextCursor>
 #include <QTimer>
@@ -18,9 +19,12 @@
 
 namespace {
 
-// A screen shows a new picture about sixty times a second; drawing the
-// window more often than that is work that nobody sees.
-constexpr qint64 kFrameMs = 16;
+// A screen shows a new picture about sixty times a second, and drawing the
+// window more often than that is work that nobody sees. A busy room is drawn
+// at every second picture: a log scrolling by thirty times a second reads no
+// worse, and each drawing (painting above all) costs the thread that relays
+// the lines as much as a few hundred of them.
+constexpr qint64 kFrameMs = 33;
 
 // The most lines one paragraph of the log holds. The document keeps a tree
 // over its paragraphs, so with a paragraph per line every line would cost
@@ -28,29 +32,62 @@ constexpr qint64 kFrameMs = 16;
 // however long it is, and look the same on screen.
 constexpr int kLinesPerParagraph = 32;
 
-// Log text from queued bytes, each line ended by "\r\n": every line break
-// ("\r\n", "\n" or "\r", as the log box takes them) ends a line within a
-// paragraph, and every kLinesPerParagraph-th and the last end a paragraph.
-QString LogParagraphs(const std::string& bytes)
+// The boxes break a line at CR and at LF, at the Unicode line and paragraph
+// separators, and at the two characters the document keeps for its frames.
+// In this program's text only "\r\n" ends a line; any of these in a peer's
+// bytes is drawn as a symbol instead, so that one line can never pass for
+// two. Every other character, control bytes included, is drawn as the font
+// draws it.
+QChar Visible(QChar c)
+{
+    switch (c.unicode()) {
+    case u'\r':
+        return QChar(0x240D);  // SYMBOL FOR CARRIAGE RETURN
+    case u'\n':
+        return QChar(0x240A);  // SYMBOL FOR LINE FEED
+    case QChar::LineSeparator:
+    case QChar::ParagraphSeparator:
+        return QChar(0x2424);  // SYMBOL FOR NEWLINE
+    case 0xFDD0:  // the document's frame marks, which are no characters
+    case 0xFDD1:
+        return QChar(QChar::ReplacementCharacter);
+    default:
+        return c;
+    }
+}
+
+// Box text from bytes of the locale's character set: each "\r\n" becomes
+// lineBreak(last), last telling whether it is the text's final one, and
+// every other character is drawn visibly.
+template <class FLineBreak>
+QString BoxText(const std::string& bytes, FLineBreak lineBreak)
 {
     const QString text = QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QString out;
     out.reserve(text.size());
-    int lines = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c != u'\r' && c != u'\n') {
-            out += c;
-            continue;
-        }
-        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
             ++i;
-        const bool endsParagraph = i + 1 == text.size() || ++lines == kLinesPerParagraph;
-        out += endsParagraph ? QChar(QChar::ParagraphSeparator) : QChar(QChar::LineSeparator);
-        if (endsParagraph)
-            lines = 0;
+            out += lineBreak(i + 1 == text.size());
+        } else {
+            out += Visible(text[i]);
+        }
     }
     return out;
+}
+
+// Log text from queued bytes, each line ended by "\r\n": every line break
+// ends a line within a paragraph, and every kLinesPerParagraph-th and the
+// last end a paragraph.
+QString LogParagraphs(const std::string& bytes)
+{
+    int lines = 0;
+    return BoxText(bytes, [&lines](bool last) {
+        if (!last && ++lines < kLinesPerParagraph)
+            return QChar(QChar::LineSeparator);
+        lines = 0;
+        return QChar(QChar::ParagraphSeparator);
+    });
 }
 
 }  // namespace
@@ -132,22 +169,36 @@ void CMainDialog::contextMenuEvent(QContextMenuEvent* pEvent)
 
 void CMainDialog::AppendLogText(const std::string& text)
 {
-    InsertAtLogEnd(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())) +
-                   QStringLiteral("\r\n"));
+    QueueLog(text);
+    DrawPending();
 }
 
 void CMainDialog::InsertAtLogEnd(const QString& text)
 {
     if (m_pLog == nullptr)
         return;
+    // Laying out a line (shaping its text) is most of what drawing costs, so
+    // no more is laid out than the view shows. The view is redrawn once, when
+    // all is done: scrolling it while it draws would lay out every line
+    // between the old view and the new one.
+    QWidget* pView = m_pLog->viewport();
+    pView->setUpdatesEnabled(false);
     // A cursor of its own at the end, so neither the user's selection nor the
     // length of the log matters; the document keeps no undo steps.
     QTextCursor cursor(m_pLog->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(text);
-    // The caret ends after the new line and the selection is gone.
-    m_pLog->setTextCursor(cursor);
-    m_pLog->ensureCursorVisible();
+    // The caret ends after the new line and the selection is gone. A caret
+    // at the end moves on with what is inserted there, so it is set only
+    // when the user has put it elsewhere: setting it lays out the lines from
+    // the top of the view to the caret.
+    const QTextCursor caret = m_pLog->textCursor();
+    if (caret.hasSelection() || !caret.atEnd())
+        m_pLog->setTextCursor(cursor);
+    // The newest line in view at the bottom, as the box's own append does.
+    QScrollBar* pBar = m_pLog->verticalScrollBar();
+    pBar->setValue(pBar->maximum());
+    pView->setUpdatesEnabled(true);
 }
 
 void CMainDialog::DrawTraffic()
@@ -159,12 +210,21 @@ void CMainDialog::DrawTraffic()
         m_pBytesRead->setText(QString::asprintf("Bytes Read: %lld", static_cast<long long>(g_bytesRead)));
 }
 
-void CMainDialog::ShowMessageBox(const std::string& text) { ShowProgramMessageBox(this, text); }
+void CMainDialog::ShowMessageBox(const std::string& text)
+{
+    DrawPending();  // what led up to the box is on screen beside it
+    ShowProgramMessageBox(this, text);
+}
+
+void CMainDialog::done(int result)
+{
+    DrawPending();  // the window ends with its log complete
+    QDialog::done(result);
+}
 
 QString CMainDialog::ToDisplay(const std::string& bytes)
 {
-    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()))
-        .replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return BoxText(bytes, [](bool) { return QChar(u'\n'); });
 }
 
 void CMainDialog::QueueLog(const std::string& text)

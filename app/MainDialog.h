@@ -40,28 +40,36 @@ public:
     // nothing at all if text is empty.
     static void AddAboutEntry(QMenu& menu, const char* text);
 
-    // The log box: append text and "\r\n" at the very end, whatever the user
-    // has selected, as a change that cannot be undone, with the newest line
-    // in view. Costs the same however long the log is; never trims it.
+    // The log box: append text and "\r\n" at the very end now, after what is
+    // queued, whatever the user has selected, as a change that cannot be
+    // undone, with the newest line in view. Costs the same however long the
+    // log is; never trims it.
     void AppendLogText(const std::string& text);
     // "Bytes Read: %lld" / "Bytes Written: %lld" from the process totals.
     void DrawTraffic();
     // The program's message box: warning icon, one OK, the application title
-    // as caption, modal over this window. Returns when answered.
+    // as caption, modal over this window. What is queued is drawn first.
+    // Returns when answered.
     void ShowMessageBox(const std::string& text);
 
     // Bytes as the boxes show them: the locale's narrow character set, with
-    // each "\r\n" ending a line.
+    // each "\r\n" ending a line ("\n"). A lone CR or LF, or any other
+    // character that would break a line, is drawn as a symbol: CR as U+240D,
+    // LF as U+240A, the Unicode line and paragraph separators as U+2424.
     static QString ToDisplay(const std::string& bytes);
+
+    // Every way the window ends comes here; what is queued is drawn first.
+    void done(int result) override;
 
 protected:
     void contextMenuEvent(QContextMenuEvent* pEvent) override;
 
     // The log, the users box with "Total Clients: %i", and the byte totals
     // change with every datagram of a busy room, far more often than a screen
-    // shows a new picture. What is queued is drawn at most once a frame, from
-    // what is current then: at the next pass of the event loop after a quiet
-    // spell, otherwise as soon as a frame has passed since the last drawing.
+    // shows a new picture. What is queued is drawn at most once a frame (of
+    // 33 ms, every second picture of a screen), from what is current then: at
+    // the next pass of the event loop after a quiet spell, otherwise as soon
+    // as a frame has passed since the last drawing.
     // As AppendLogText, at the next drawing; the lines of one drawing share
     // paragraphs, so that a line costs the same at any length of the log.
     void QueueLog(const std::string& text);

@@ -1,5 +1,7 @@
 #include "QtEventLoop.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <utility>
@@ -63,16 +65,33 @@ void CQtEventLoop::Unwatch(int fd)
 
 void CQtEventLoop::Deliver(int fd, QSocketNotifier* pNotifier, bool bWrite)
 {
-    // Check again before the call: the descriptor may have been unwatched, or
-    // closed and watched anew under the same number, since Qt saw it ready.
-    const auto it = m_entries.find(fd);
-    if (it == m_entries.end() || (bWrite ? it->second.pWrite : it->second.pRead) != pNotifier)
-        return;
-    ++m_nDelivered;
-    if (bWrite)
-        it->second.pWatcher->OnWritable();
-    else
-        it->second.pWatcher->OnReadable();
+    // A pass of Qt's loop costs several times what reading one datagram does,
+    // so a descriptor that stays ready is served again at once, a few times
+    // and for a moment at most: painting, timers, input and other sockets
+    // still come in their turn.
+    const Clock::time_point until = Clock::now() + kBurstTime;
+    for (int n = 0; n < kBurstCount; ++n) {
+        // Check again before each call: the descriptor may have been
+        // unwatched, or closed and watched anew under the same number, since
+        // Qt saw it ready, and a handler may have switched the notifier off.
+        const auto it = m_entries.find(fd);
+        if (it == m_entries.end() || (bWrite ? it->second.pWrite : it->second.pRead) != pNotifier ||
+            !pNotifier->isEnabled())
+            return;
+        ++m_nDelivered;
+        if (bWrite)
+            it->second.pWatcher->OnWritable();
+        else
+            it->second.pWatcher->OnReadable();
+        if (Clock::now() >= until || !IsReady(fd, bWrite))
+            return;
+    }
+}
+
+bool CQtEventLoop::IsReady(int fd, bool bWrite)
+{
+    pollfd p{fd, static_cast<short>(bWrite ? POLLOUT : POLLIN), 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLNVAL) == 0;
 }
 
 void CQtEventLoop::OnTimersChanged()

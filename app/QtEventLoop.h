@@ -41,8 +41,15 @@ private:
         CWatcher* pWatcher;
     };
 
+    // The most calls one notification makes while the descriptor stays
+    // ready, and the longest they may take together.
+    static constexpr int kBurstCount = 64;
+    static constexpr std::chrono::microseconds kBurstTime{1000};
+
     QSocketNotifier* MakeNotifier(int fd, bool bWrite);
+    // Calls the watcher, and again while fd stays ready, within the bounds above.
     void Deliver(int fd, QSocketNotifier* pNotifier, bool bWrite);
+    static bool IsReady(int fd, bool bWrite);
     void OnWake();
 
     std::unordered_map<int, CEntry> m_entries;

@@ -1,9 +1,11 @@
 // relay_bench: how close the server comes to what loopback can carry. The
 // load (the members) runs in a child process; this process measures the
 // limit, then serves as the headless core and as the server window, and
-// prints one table. Loopback only, bounded in time and count.
+// prints one table. Then it is one client, the headless client core and the
+// client window, in a room of the load's members, the room's server being a
+// child process too. Loopback only, bounded in time and count.
 //
-//   relay_bench [--no-headless] [--no-window] [--no-log] [--silent-only]
+//   relay_bench [--no-headless] [--no-window] [--no-log] [--no-server] [--no-client] [--silent-only]
 //
 // --silent-only: only the rows of relaying while silent connections to the
 // sign-on port come and go.
@@ -16,8 +18,11 @@
 #include <cstring>
 
 #include "BenchClock.h"
+#include "ClientBench.h"
+#include "ClientTarget.h"
 #include "LoadSide.h"
 #include "RelayBench.h"
+#include "RoomServer.h"
 #include "ServerTarget.h"
 #include "SilentRelay.h"
 #include "SocketLayer.h"
@@ -26,6 +31,7 @@
 #ifdef ZEPHRAN_BENCH_WINDOW
 #include <QApplication>
 
+#include "ClientWindowTarget.h"
 #include "QtEventLoop.h"
 #include "WindowTarget.h"
 #endif
@@ -60,21 +66,32 @@ int main(int argc, char** argv)
         ::_exit(side.Run());
     }
     ::close(pair[1]);
+    const bool silentOnly = HasFlag(argc, argv, "--silent-only");
+    const bool bServer = !HasFlag(argc, argv, "--no-server");
+    const bool bClient = !silentOnly && !HasFlag(argc, argv, "--no-client");
+    CRoomServer room;  // the client rows' server, also made before anything else
+    if (bClient && room.Fork())
+        return 1;
 
     int rc = 0;
-    const bool silentOnly = HasFlag(argc, argv, "--silent-only");
     {
         CLoadLink link(pair[0]);
         CRelayBench run(link);
         CSilentRelay silent;
+        CClientBench clients(link, room);
         if (run.Open(kMembers)) {
             std::fprintf(stderr, "relay_bench: the load process could not open %d sockets\n", kMembers);
             rc = 1;
         }
-        if (rc == 0 && !HasFlag(argc, argv, "--no-headless")) {
+        if (rc == 0 && bServer && !HasFlag(argc, argv, "--no-headless")) {
             CPortLock ports;  // other programs' tests use 2050/2051 too
             CHeadlessTarget headless;
             rc = (!silentOnly && run.MeasureTarget(headless)) || silent.Measure(headless) ? 1 : 0;
+        }
+        if (rc == 0 && bClient) {
+            CPortLock ports;
+            CHeadlessClient core;
+            rc = clients.MeasureTarget(core) ? 1 : 0;
         }
 #ifdef ZEPHRAN_BENCH_WINDOW
         if (rc == 0 && !HasFlag(argc, argv, "--no-window")) {
@@ -82,12 +99,17 @@ int main(int argc, char** argv)
                 qputenv("QT_QPA_PLATFORM", "offscreen");
             QApplication app(argc, argv);
             CQtEventLoop loop;
-            {
+            if (bServer) {
                 CPortLock ports;
                 CWindowTarget window;
                 rc = (!silentOnly && run.MeasureTarget(window)) || silent.Measure(window) ? 1 : 0;
             }
-            if (!silentOnly && !HasFlag(argc, argv, "--no-log"))
+            if (rc == 0 && bClient) {
+                CPortLock ports;
+                CClientWindowTarget window;
+                rc = clients.MeasureTarget(window) ? 1 : 0;
+            }
+            if (bServer && !silentOnly && !HasFlag(argc, argv, "--no-log"))
                 run.AddLogBlocks(CWindowTarget::TimeLogBlocks(kLogBlocks, kLogBlockLines), kLogBlockLines);
         }
 #endif
@@ -95,9 +117,12 @@ int main(int argc, char** argv)
         quit.op = ELoadOp::Quit;
         link.Put(quit);
         ::waitpid(load, nullptr, 0);
-        if (!silentOnly)
+        if (bServer && !silentOnly)
             run.Print();
-        silent.Print();
+        if (bServer)
+            silent.Print();
+        if (bClient)
+            clients.Print();
     }
     return rc;
 }

@@ -13,10 +13,6 @@
 
 namespace {
 
-// A hello carries at most 509 name bytes, so an honest room entry holds at
-// most 510 bytes: the name and its zero.
-constexpr int kMaxEntryLength = HELLO_RECEIVE_SIZE - 1;
-
 // The datagram socket's receive buffer: room for a burst of relayed lines.
 constexpr int kBurstReceiveBuffer = 4 << 20;
 
@@ -45,18 +41,18 @@ bool CChatClient::Logon(sockaddr_in serverAddr, const std::string& name)
 {
     // A second sign-on over a live one would add a second room list to the
     // copy and remake the open datagram socket; leave everything as it is.
+    // The window has put "?" in the users' count; it shows the room again.
     if (m_bConnected) {
         m_pWnd->AppendLog("Already connected!");
+        m_pWnd->UpdateUserList(m_roster);
         return false;
     }
     serverAddr.sin_family = AF_INET;
     serverAddr.sin_port = htons(SIGNON_PORT);
 
     CSocket stream;
-    if (stream.Create()) {
-        m_pWnd->AppendLog("Error in socket creation");
-        return true;
-    }
+    if (stream.Create())
+        return EndSignOn("Error in socket creation");
     m_pWnd->AppendLog("Connecting to server at: " + DottedAddress(serverAddr));
     if (stream.Connect(serverAddr)) {
         m_pWnd->ShowMessage("Error in socket connect -- Possibly the server is down or not at this address.");
@@ -76,10 +72,9 @@ bool CChatClient::Logon(sockaddr_in serverAddr, const std::string& name)
     if (SignOnReceive(stream, &verdict, 1))
         return LostSignOn(stream, deadline);
     if (verdict != PROTOCOL_VERSION) {
-        m_pWnd->AppendLog("Version " + std::to_string(PROTOCOL_VERSION) + " is not same as server's version " +
-                          std::to_string(verdict) + ".  Terminating...");
         stream.Close();
-        return true;
+        return EndSignOn("Version " + std::to_string(PROTOCOL_VERSION) + " is not same as server's version " +
+                         std::to_string(verdict) + ".  Terminating...");
     }
     m_pWnd->AppendLog("Version " + std::to_string(PROTOCOL_VERSION) + " verified.");
     m_pWnd->UpdateTraffic();
@@ -92,13 +87,15 @@ bool CChatClient::Logon(sockaddr_in serverAddr, const std::string& name)
     if (SignOnReceive(stream, int32, 4))
         return LostSignOn(stream, deadline);
     const std::int32_t count = DecodeInt32(int32);
+    if (count > MAX_ROOM_COUNT)
+        return AbandonSignOn(stream, kBadRoomText);
     for (std::int32_t k = 0; k < count; ++k) {
         if (SignOnReceive(stream, int32, 4))
             return LostSignOn(stream, deadline);
         const std::int32_t length = DecodeInt32(int32);
-        if (length < 1 || length > kMaxEntryLength)
+        if (length < 1 || length > MAX_ROOM_ENTRY)
             return AbandonSignOn(stream, kBadRoomText);
-        char entry[kMaxEntryLength];
+        char entry[MAX_ROOM_ENTRY];
         char ping[4];
         if (SignOnReceive(stream, entry, length) || SignOnReceive(stream, ping, 4))
             return LostSignOn(stream, deadline);
@@ -172,6 +169,13 @@ bool CChatClient::SignOnReceive(CSocket& stream, void* pBuf, int len)
 bool CChatClient::LostSignOn(CSocket& stream, std::chrono::steady_clock::time_point deadline)
 {
     return AbandonSignOn(stream, CSocket::Clock::now() >= deadline ? kSilentText : kLostText);
+}
+
+bool CChatClient::EndSignOn(const std::string& reason)
+{
+    m_pWnd->AppendLog(reason);
+    m_pWnd->ShowMessage(reason);
+    return true;
 }
 
 bool CChatClient::AbandonSignOn(CSocket& stream, const char* pReason)

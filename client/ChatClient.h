@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "ClientUdpSocket.h"
@@ -16,6 +17,14 @@ class IClientView;
 
 class CChatClient {
 public:
+    // The longest room entry, Li: a name of 510 bytes, which is all a hello
+    // of 511 bytes can carry, and its zero.
+    static constexpr std::int32_t MAX_ROOM_ENTRY = 511;
+    // The largest room count taken. Each sign-on is announced to everyone
+    // already there, so a server would need hours to gather a larger room;
+    // a larger count is a damaged room list, not a room to read.
+    static constexpr std::int32_t MAX_ROOM_COUNT = 100'000;
+
     CChatClient() = default;
     virtual ~CChatClient();  // frees the roster, closes the socket, sends nothing
     CChatClient(const CChatClient&) = delete;
@@ -50,6 +59,9 @@ private:
     bool AbandonSignOn(CSocket& stream, const char* pReason);
     // Abandon after a failed transfer, saying whether time ran out.
     bool LostSignOn(CSocket& stream, std::chrono::steady_clock::time_point deadline);
+    // A sign-on that ends before the room: the reason in the log and, since
+    // the window ends right after, in a message box. Always true.
+    bool EndSignOn(const std::string& reason);
 
     IClientView* m_pWnd = nullptr;
     bool m_bConnected = false;

@@ -1,21 +1,18 @@
 #include "ClientDlg.h"
 
-#include <algorithm>
-
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QValidator>
 
+#include "ByteLimitValidator.h"
 #include "Protocol.h"
 #include "Resources.h"
 #include "UserInfo.h"
 #include "UserList.h"
 
 namespace {
-
 
 // The server relays a line as "%c<%s> %s" and its zero byte: the name and
 // five bytes more. A line longer than this would make a relay that no client
@@ -25,45 +22,6 @@ int InputLimit(const std::string& name)
     const int limit = DATAGRAM_RECEIVE_SIZE - 5 - static_cast<int>(name.size());
     return limit < 1 ? 1 : limit;
 }
-
-// Keeps the input box within a number of bytes of the locale's encoding,
-// which is what goes on the wire; characters may take several bytes each.
-// What does not fit is cut from what was just typed or pasted, which ends at
-// the cursor, as an edit box with a length limit does.
-class CByteLimitValidator : public QValidator {
-public:
-    CByteLimitValidator(int limit, QObject* pParent) : QValidator(pParent), m_nLimit(limit) {}
-
-    State validate(QString& input, int& pos) const override
-    {
-        qsizetype excess = input.toLocal8Bit().size() - m_nLimit;
-        if (excess <= 0)
-            return Acceptable;
-        int cut = DropBefore(input, pos, excess);
-        input.remove(cut, pos - cut);
-        pos = cut;
-        if (excess > 0)  // nothing before the cursor left to cut
-            input.truncate(DropBefore(input, static_cast<int>(input.size()), excess));
-        pos = std::min(pos, static_cast<int>(input.size()));
-        return Acceptable;
-    }
-
-private:
-    // Where to cut so that whole characters before end cover excess bytes;
-    // excess is reduced by what they take.
-    static int DropBefore(const QString& text, int end, qsizetype& excess)
-    {
-        int at = end;
-        while (excess > 0 && at > 0) {
-            const int len = at >= 2 && text[at - 1].isLowSurrogate() && text[at - 2].isHighSurrogate() ? 2 : 1;
-            excess -= QStringView(text).sliced(at - len, len).toLocal8Bit().size();
-            at -= len;
-        }
-        return at;
-    }
-
-    const int m_nLimit;
-};
 
 }  // namespace
 
@@ -142,7 +100,7 @@ void CClientDlg::closeEvent(QCloseEvent* pEvent)
 
 void CClientDlg::AppendLog(const std::string& text)
 {
-    AppendLogText(text);
+    QueueLog(text);
 }
 
 void CClientDlg::UpdateUserList(CUserList& roster)

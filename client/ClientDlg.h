@@ -26,8 +26,10 @@ public:
     void SetServerAddress(const sockaddr_in& addr);
     void SetUserName(const std::string& name);  // also bounds the input box
 
-    // IClientView. The users box, the label and the byte totals are redrawn
-    // once per pass of the event loop, however many changes the pass made.
+    // IClientView. The log, the users box, the label and the byte totals are
+    // drawn at most once a frame, however many changes a busy room makes
+    // meanwhile (CMainDialog::QueueLog); a message box and the end of the
+    // window first draw what is queued. ClearUserList empties both at once.
     void AppendLog(const std::string& text) override;
     void UpdateUserList(CUserList& roster) override;
     void ClearUserList() override;

@@ -43,6 +43,7 @@ private slots:
     void RejectedPassStillStoresTheParsedAddress();
     void MessageBoxIsAWarningWithOneOkOverTheDialog();
     void EnterInEitherBoxRunsTheValidationPass();
+    void NameBoxTakesAtMost486Bytes();
     void StartServerEndsWithOkWithoutReadingTheBoxes();
     void CancelEscapeAndCloseEndWithCancel();
     void AddressBoxHasTheFocusAtStart();
@@ -164,6 +165,32 @@ void CConnectDlgTest::EnterInEitherBoxRunsTheValidationPass()
     QTest::keyClick(Box(dlg, IDC_USER_NAME), Qt::Key_Enter);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QCOMPARE(dlg.m_name, std::string("guest"));
+}
+
+void CConnectDlgTest::NameBoxTakesAtMost486Bytes()
+{
+    // The join line, the longest datagram about the user, adds 25 bytes.
+    CModalAnswerer answerer;
+    CConnectDlg dlg;
+    dlg.show();
+    QLineEdit* pName = Box(dlg, IDC_USER_NAME);
+    QTest::keyClicks(pName, QString(600, 'a'));
+    QCOMPARE(pName->text(), QString(486, 'a'));
+
+    // Bytes of the locale's encoding count, and a character is never split.
+    pName->clear();
+    pName->insert(QString(300, u'\u00e9'));
+    QCOMPARE(pName->text(), QString(243, u'\u00e9'));
+    pName->setText(QString(485, 'a'));
+    pName->insert(QString(u'\u00e9'));
+    QCOMPARE(pName->text(), QString(485, 'a'));
+
+    Box(dlg, IDC_SERVER_ADDRESS)->setText("10.1.2.3");
+    pName->setText("");
+    QTest::keyClicks(pName, QString(600, 'b'));
+    dlg.OnOK();
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QCOMPARE(dlg.m_name, std::string(486, 'b'));
 }
 
 void CConnectDlgTest::StartServerEndsWithOkWithoutReadingTheBoxes()

@@ -173,8 +173,15 @@ void CMainDialogTest::LogKeepsLineBreaksAndBytes()
     // Each call ends one line; a "\r\n" of its own ends another.
     QCOMPARE(pLog->toPlainText(), QStringLiteral("first\n\nServer reports a 0 ms ping time\n"
                                                  "\x02<guest> caf\u00e9\n\n"));
-    QCOMPARE(pLog->blockCount(), 6);
     QVERIFY(!pLog->document()->isUndoAvailable());
+
+    // Nothing else ends a line, in the log or in the users box: a peer's
+    // lone CR or LF, or a Unicode separator, shows as a symbol.
+    pLog->clear();
+    dlg.AppendLogText("<eve> cr\rlf\nls\xe2\x80\xa8ps\xe2\x80\xa9" "end\r");
+    QCOMPARE(pLog->toPlainText(), QStringLiteral("<eve> cr\u240Dlf\u240Als\u2424ps\u2424end\u240D\n"));
+    QCOMPARE(pLog->blockCount(), 2);
+    QCOMPARE(CMainDialog::ToDisplay("a\nb (0)\r\n @c\r\n"), QStringLiteral("a\u240Ab (0)\n @c\n"));
 }
 
 void CMainDialogTest::LogAppendsAtTheEndWhateverIsSelected()

@@ -211,7 +211,9 @@ TEST_F(ClientDatagramTest, LogonWhileConnectedChangesNothing)
 
     EXPECT_FALSE(m_client.Logon(ServerAddress(), "Ann"));
 
-    EXPECT_EQ(m_view.m_events, std::vector<std::string>{"log Already connected!"});
+    // The window put "?" in the count; the room is drawn again.
+    EXPECT_EQ(m_view.m_events, (std::vector<std::string>{"log Already connected!", "users"}));
+    EXPECT_EQ(m_view.m_users, std::vector<std::string>{"Ann (4)"});
     EXPECT_FALSE(m_server.HasPendingConnection());
     EXPECT_TRUE(NothingSent());
     EXPECT_EQ(g_bytesRead, readBefore);

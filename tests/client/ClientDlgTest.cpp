@@ -180,6 +180,24 @@ TEST_F(CClientDlgTest, InputTakesAtMost506BytesLessTheName)
     EXPECT_EQ(Input()->text(), "a");
 }
 
+TEST_F(CClientDlgTest, BusyLogIsDrawnAtMostOnceAFrameAndCompleteBeforeABox)
+{
+    m_dlg.show();
+    CBusyLog run = FeedBusyLog(m_dlg, Log(), "", 2000);
+    // Drawings are a frame (33 ms) apart, the first one aside.
+    EXPECT_LE(run.drawings, 2 + run.elapsedMs / 33) << "in " << run.elapsedMs << " ms";
+
+    // A message box shows with every line before it already in the log.
+    m_dlg.AppendLog("the last line");
+    run.expected << "the last line";
+    QStringList shownWithTheBox;
+    QTimer::singleShot(0, &m_dlg, [&] { shownWithTheBox = LogLines(Log()); });
+    CBoxAnswerer answerer;
+    m_dlg.ShowMessage("why");
+    EXPECT_EQ(shownWithTheBox, run.expected);
+    EXPECT_EQ(answerer.Texts(), QStringList{"why"});
+}
+
 TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
 {
     ASSERT_FALSE(m_server.Start());
@@ -195,6 +213,11 @@ TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
                                "Moving to UDP broadcast port", "Sending contact information",
                                "* guest has joined the chat!"}));
         EXPECT_EQ(Users(), QString("guest (%1)\n").arg(ping));
+
+        // Logon while connected: the count shows the room again, not "?".
+        Click(IDC_LOGON);
+        ASSERT_TRUE(LogHas("Already connected!"));
+        EXPECT_TRUE(WaitFor([&] { return Label(IDC_TOTAL_CLIENTS) == "Total Clients: 1"; }));
 
         // Enter sends and empties the box; an empty line sends nothing, so
         // the next relay follows the first directly.

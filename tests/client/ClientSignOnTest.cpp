@@ -1,6 +1,8 @@
 // The client's side of the sign-on against a scripted server: the exact
 // bytes, the log, the room copy, and every way a sign-on is given up.
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -85,6 +87,18 @@ TEST_F(ClientSignOnTest, EmptyNameAndMessagesInPiecesStillSignOn)
     EXPECT_TRUE(m_view.m_messages.empty());
 }
 
+TEST_F(ClientSignOnTest, EntryOfTheLongestNameSignsOn)
+{
+    // 510 name bytes: all that a hello of 511 bytes carries. Li is 511.
+    const std::string longest(510, 'n');
+    CSignOnRecord seen;
+
+    ASSERT_FALSE(LogonWith("Ann", AcceptingScript({{longest, 9}}, 1, &seen)));
+
+    EXPECT_TRUE(m_view.m_messages.empty());
+    EXPECT_EQ(m_view.m_users, std::vector<std::string>{longest + " (9)"});
+}
+
 TEST_F(ClientSignOnTest, EmptyRoomShowsAnEmptyUsersBox)
 {
     CSignOnRecord seen;
@@ -122,10 +136,13 @@ TEST_F(ClientSignOnTest, RefusedVersionLogsTheVerdictAndFails)
         EXPECT_TRUE(failed);
         EXPECT_FALSE(client.IsConnected());
         EXPECT_TRUE(bClientClosed);
+        // The window ends right after: the reason is in a message box too.
+        const std::string reason =
+            "Version 2 is not same as server's version " + std::to_string(verdict) + ".  Terminating...";
         ASSERT_FALSE(view.m_logs.empty());
-        EXPECT_EQ(view.m_logs.back(),
-                  "Version 2 is not same as server's version " + std::to_string(verdict) + ".  Terminating...");
-        EXPECT_TRUE(view.m_messages.empty());
+        EXPECT_EQ(view.m_logs.back(), reason);
+        EXPECT_EQ(view.m_messages, std::vector<std::string>{reason});
+        EXPECT_EQ(view.m_events.back(), "message " + reason);
         EXPECT_EQ(g_bytesWritten - writtenBefore, 5);
         EXPECT_EQ(g_bytesRead - readBefore, 1);
     }
@@ -146,6 +163,33 @@ TEST_F(ClientSignOnTest, SilentServerIsGivenUpAtTheDeadline)
     EXPECT_TRUE(bClientClosed);
     EXPECT_EQ(m_view.m_messages, std::vector<std::string>{kSilent});
     EXPECT_FALSE(m_client.IsConnected());
+}
+
+TEST_F(ClientSignOnTest, EndlessRoomIsGivenUpWithinTheLimitKeepingNothing)
+{
+    // A room count no server could gather, then small valid entries for as
+    // long as the client reads them.
+    const auto limit = std::chrono::seconds(3);
+    m_client.SetSignOnLimit(limit);
+    const std::string entry = RoomEntry("Bob", 1);
+    std::string burst;
+    for (int k = 0; k < 1000; ++k)
+        burst += entry;
+    const auto start = std::chrono::steady_clock::now();
+
+    const bool failed = LogonWith("Ann", [&](CScriptStream& s) {
+        AcceptUpToRoom(s);
+        s.Send(Int32(0x7FFFFFFF));
+        const auto until = std::chrono::steady_clock::now() + 2 * limit;
+        while (std::chrono::steady_clock::now() < until && s.SendSome(burst)) {
+        }
+    });
+
+    EXPECT_LT(std::chrono::steady_clock::now() - start, limit);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(m_view.m_messages, std::vector<std::string>{kBadRoom});
+    EXPECT_EQ(m_client.Roster().m_nCount, 0);
+    EXPECT_EQ(std::count(m_view.m_events.begin(), m_view.m_events.end(), "users"), 0);
 }
 
 // Each way a server can break off a sign-on: the client gives it up, says
@@ -197,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
         CBrokenSignOn{"ClosedInsideAnEntryName", Int32(2) + RoomEntry("Bob", 1) + Int32(5) + "Cy", kLost},
         CBrokenSignOn{"EntryLengthZero", Int32(2) + RoomEntry("Bob", 1) + Int32(0), kBadRoom},
         CBrokenSignOn{"EntryLengthNegative", Int32(2) + RoomEntry("Bob", 1) + Int32(-1), kBadRoom},
-        CBrokenSignOn{"EntryLengthTooLarge", Int32(2) + RoomEntry("Bob", 1) + Int32(600), kBadRoom},
+        CBrokenSignOn{"EntryLengthTooLarge", Int32(2) + RoomEntry("Bob", 1) + Int32(512), kBadRoom},
         CBrokenSignOn{"ClosedBeforeTheProbe", Int32(0), kLost},
         CBrokenSignOn{"PingResultCutShort", Int32(0) + Bytes({5, 5}) + Int32(9).substr(0, 2), kLost}),
     [](const ::testing::TestParamInfo<CBrokenSignOn>& info) { return std::string(info.param.label); });

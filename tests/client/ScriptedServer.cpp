@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include "Protocol.h"
@@ -69,6 +70,15 @@ std::string Int32(std::int32_t value)
 void CScriptStream::Send(const std::string& bytes) const
 {
     ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+bool CScriptStream::SendSome(const std::string& bytes) const
+{
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, 100) <= 0)
+        return true;  // the peer is not reading just now
+    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    return n >= 0 || errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
 void CScriptStream::SendTrickled(const std::string& bytes) const

@@ -15,6 +15,9 @@ struct CScriptStream {
     int fd = -1;
 
     void Send(const std::string& bytes) const;
+    // As much of bytes as fits within a short wait; false once the peer has
+    // gone, so a server that streams for ever learns when to stop.
+    bool SendSome(const std::string& bytes) const;
     // One byte per segment, so the peer's reads see every message in pieces.
     void SendTrickled(const std::string& bytes) const;
     // Up to count bytes, fewer if the peer closes or nothing comes in time.

@@ -1,6 +1,7 @@
 #pragma once
 // The client window of the fuzz targets: keeps the log lines, the
-// message-box texts and the last users box drawn. Owns nothing.
+// message-box texts and the last users box drawn, and the most users a
+// roster it is shown held at any redraw. Owns nothing.
 
 #include <string>
 #include <utility>
@@ -22,10 +23,17 @@ public:
             m_users.emplace_back(roster.Current()->m_name, roster.Current()->m_ping);
     }
     void ClearUserList() override { m_users.clear(); }
-    void UpdateTraffic() override {}
+    // The sign-on redraws the totals after every room entry it takes.
+    void UpdateTraffic() override
+    {
+        if (m_pCounted && m_pCounted->m_nCount > m_nMostUsers)
+            m_nMostUsers = m_pCounted->m_nCount;
+    }
     void ShowMessage(const std::string& text) override { m_messages.push_back(text); }
 
     std::vector<std::string> m_lines;
     std::vector<std::string> m_messages;
     std::vector<std::pair<std::string, int>> m_users;  // the users box, top first
+    const CUserList* m_pCounted = nullptr;  // the roster whose size is followed
+    int m_nMostUsers = 0;
 };

@@ -2,19 +2,27 @@
 // of the sign-on stream, arriving in pieces, against a client core's Logon.
 //
 // Input: one settings byte (bit 0: the server resets the connection once its
-// bytes are out instead of ending the stream, see EStreamEnd), the user name
-// as a length byte and its bytes, then the stream as pieces, each a length
-// byte followed by that many bytes.
+// bytes are out instead of ending the stream, see EStreamEnd; the values 2
+// and 3 only: the server never ends the stream but sends its last piece
+// again and again, for ever), the user name as a length byte and its bytes,
+// then the stream as pieces, each a length byte followed by that many bytes.
+// Few values make a server endless, because only the time limit ends most
+// of those runs and they are slow.
 //
-// Checked for every input: the roster's count equals its links; a failed
-// sign-on leaves the client disconnected with an empty room; a successful one
-// came from a complete answer and holds exactly its room entries; every log
-// line and message is one the sign-on writes, built only from bytes that
-// arrived; the hello went out as written. When the server ends the stream
-// but stays to read what the client sent, also: exactly the complete answers sign on,
-// the client's bytes are exactly hello, echoes and port notice as far as it
-// got, and the announced port reaches the client's datagram socket.
+// Checked for every input: the sign-on ends within its time limit and the
+// room copy never holds more than the largest room taken, however much the
+// server sends; the roster's count equals its links; a failed sign-on leaves
+// the client disconnected with an empty room; a successful one came from a
+// complete answer and holds exactly its room entries; every log line and
+// message is one the sign-on writes, built only from bytes that arrived; the
+// hello went out as written. When the server ends the stream but stays to
+// read what the client sent, also: exactly the complete answers sign on, the
+// client's bytes are exactly hello, echoes and port notice as far as it got,
+// and the announced port reaches the client's datagram socket. A server that
+// sends for ever is judged by what the client took of it, and may instead be
+// given up at the time limit.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -36,7 +44,15 @@
 namespace {
 
 const char kLostText[] = "Error in sign-on -- The connection to the server was lost.";
+const char kSilentText[] = "Error in sign-on -- The server stopped answering.";
 const char kBadRoomText[] = "Error in sign-on -- The server sent a damaged room list.";
+
+// The sign-on's time limit: long enough that a stream which ends is never
+// cut short, and short for a server that sends for ever, which only the
+// limit ends. Past the limit a sign-on has this long to give up.
+constexpr auto kEndingLimit = std::chrono::seconds(5);
+constexpr auto kEndlessLimit = std::chrono::milliseconds(5);
+constexpr auto kGivingUp = std::chrono::seconds(2);
 // A server that resets the connection at once may do so before the connect
 // has completed.
 const char kConnectText[] = "Error in socket connect -- Possibly the server is down or not at this address.";
@@ -53,11 +69,15 @@ struct CAnswer {
         if (verdict != PROTOCOL_VERSION || !Take(4, &field))
             return;
         const std::int32_t count = DecodeInt32(field.data());
+        if (count > CChatClient::MAX_ROOM_COUNT) {
+            damaged = true;
+            return;
+        }
         for (std::int32_t k = 0; k < count; ++k) {
             if (!Take(4, &field))
                 return;
             const std::int32_t length = DecodeInt32(field.data());
-            if (length < 1 || length > HELLO_RECEIVE_SIZE - 1) {
+            if (length < 1 || length > CChatClient::MAX_ROOM_ENTRY) {
                 damaged = true;
                 return;
             }
@@ -119,6 +139,16 @@ bool MayLog(const std::string& line, const CAnswer& answer)
     return answer.complete && line == "\r\nServer reports a " + std::to_string(answer.ping) + " ms ping time";
 }
 
+// The first count bytes of stream followed by repeat over and over: what the
+// client heard of a server that never stops.
+std::string Heard(const std::string& stream, const std::string& repeat, std::size_t count)
+{
+    std::string heard = stream.substr(0, count);
+    while (heard.size() < count && !repeat.empty())
+        heard.append(repeat, 0, count - heard.size());
+    return heard;
+}
+
 std::string UserName(CFuzzInput& in)
 {
     // A name typed into the window never holds a zero byte.
@@ -134,16 +164,18 @@ std::string UserName(CFuzzInput& in)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t size)
 {
     CFuzzInput in(pData, size);
-    const EStreamEnd end = StreamEndFrom(in.Byte() & 1);
+    const std::uint8_t settings = in.Byte();
+    const bool bEndless = (settings & ~1) == 2;
+    const EStreamEnd end = bEndless ? EStreamEnd::HalfClose : StreamEndFrom(settings & 1);
     const std::string name = UserName(in);
-    std::string stream;
+    std::string stream, lastPiece;
     std::vector<std::size_t> pieces;
     while (!in.Empty()) {
-        const std::string piece = in.Counted();
-        stream += piece;
-        pieces.push_back(piece.size());
+        lastPiece = in.Counted();
+        stream += lastPiece;
+        pieces.push_back(lastPiece.size());
     }
-    const CAnswer answer(stream);
+    const std::string repeat = bEndless ? lastPiece : std::string();
 
     ResetNetShim();
     CPollLoop loop;
@@ -156,7 +188,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
 
     // The server's side is queued as soon as the client has connected.
     int server = -1;
-    CutNextStream(pieces, end == EStreamEnd::HalfClose);
+    CutNextStream(pieces, end == EStreamEnd::HalfClose && !bEndless);
+    RepeatAfterPieces(repeat);
     SetConnectHook([&](int) {
         server = AcceptWaiting(listener, 5000);
         Require(server >= 0, "harness accepts");
@@ -167,10 +200,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     {
         CChatClient client;
         client.Init(&view);
-        client.SetSignOnLimit(std::chrono::seconds(5));
+        view.m_pCounted = &client.Roster();
+        const std::chrono::milliseconds limit = bEndless ? kEndlessLimit : kEndingLimit;
+        client.SetSignOnLimit(limit);
+        const auto start = std::chrono::steady_clock::now();
         const bool failed = client.Logon(LoopbackAddress(0), name);
+        Require(std::chrono::steady_clock::now() - start < limit + kGivingUp, "the sign-on ends in time");
+        // An endless server is judged by what the client took of it before
+        // it stopped reading, which only its verdict or the limit decides.
+        const std::string heard = bEndless ? Heard(stream, repeat, CutStreamReceived()) : stream;
+        const CAnswer answer(heard);
+        Require(view.m_nMostUsers <= CChatClient::MAX_ROOM_COUNT, "the room copy stays bounded");
         RequireRosterConsistent(client.Roster());
         Require(client.IsConnected() == !failed, "connected exactly when signed on");
+        // Only the limit ends a server that sends for ever without fault.
+        const bool bTimedOut = view.m_messages == std::vector<std::string>{kSilentText};
+        Require(!bTimedOut || bEndless, "a server that ends its stream is never given up for time");
         if (failed) {
             Require(client.Roster().m_nCount == 0, "a failed sign-on leaves no room");
         } else {
@@ -186,19 +231,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         for (const std::string& line : view.m_lines)
             Require(MayLog(line, answer), "log line from bytes that came", line);
         for (const std::string& message : view.m_messages)
-            Require(message == kLostText || (answer.damaged && message == kBadRoomText) ||
-                        (end == EStreamEnd::Reset && message == kConnectText), "message", message);
+            Require(message == kLostText || bTimedOut || (answer.damaged && message == kBadRoomText) ||
+                        (end == EStreamEnd::Reset && message == kConnectText) || MayLog(message, answer),
+                    "message", message);
 
         if (server >= 0) {
-            Require(failed == !answer.complete, "every complete answer signs on");
+            Require(failed == !answer.complete || bTimedOut, "every complete answer signs on");
             if (answer.damaged)
                 Require(view.m_messages == std::vector<std::string>{kBadRoomText}, "damaged room is reported");
             const std::string sent = ReadUntilClosed(server, 1000);
             std::string expected = EncodeHello(name);
             if (answer.verdict == PROTOCOL_VERSION && !answer.damaged)
                 expected += answer.echoes;
-            Require(sent.compare(0, expected.size(), expected) == 0, "hello and echoes as sent");
-            Require(sent.size() == expected.size() + (failed ? 0 : 2), "nothing but the port notice follows");
+            // Given up for time, the client may not have sent everything.
+            const std::size_t prefix = bTimedOut ? std::min(sent.size(), expected.size()) : expected.size();
+            Require(sent.compare(0, prefix, expected, 0, prefix) == 0, "hello and echoes as sent");
+            Require(sent.size() == expected.size() + (failed ? 0 : 2) || bTimedOut,
+                    "nothing but the port notice follows");
             if (!failed) {
                 // The notice names the client's datagram socket, which hears the server.
                 serverUdp.SendTo(ntohs(DecodePortNotice(sent.data() + expected.size())), std::string("\x02probe", 7));

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <string>
 #include <utility>
 
 #include "Protocol.h"
@@ -27,6 +28,9 @@ std::deque<std::size_t> g_pieces;      // what is left of each piece, first piec
 bool g_bCutPending = false;            // the pieces wait for the next stream
 bool g_bEndAfterPieces = false;        // the stream ends with its last piece
 int g_cutFd = -1;                      // the stream that receives in pieces
+std::string g_repeat;                  // received over and over after the pieces
+std::size_t g_repeatPos = 0;           // where the next receive of them starts
+std::size_t g_cutReceived = 0;         // bytes the stream in pieces has received
 std::function<void(int)> g_connectHook;
 
 bool IsFixedPort(std::uint16_t port) { return port == SIGNON_PORT || port == BROADCAST_PORT; }
@@ -75,7 +79,16 @@ void CutNextStream(const std::vector<std::size_t>& pieces, bool ended)
             g_pieces.push_back(size);
     g_bCutPending = true;
     g_cutFd = -1;
+    g_cutReceived = 0;
 }
+
+void RepeatAfterPieces(std::string bytes)
+{
+    g_repeat = std::move(bytes);
+    g_repeatPos = 0;
+}
+
+std::size_t CutStreamReceived() { return g_cutReceived; }
 
 void SetConnectHook(std::function<void(int fd)> hook) { g_connectHook = std::move(hook); }
 
@@ -84,6 +97,8 @@ void ResetNetShim()
     g_pieces.clear();
     g_bCutPending = false;
     g_cutFd = -1;
+    g_repeat.clear();
+    g_repeatPos = 0;
     g_connectHook = nullptr;
 }
 
@@ -142,12 +157,22 @@ extern "C" int __wrap_accept4(int fd, sockaddr* addr, socklen_t* len, int flags)
 
 extern "C" ssize_t __wrap_recv(int fd, void* buf, size_t len, int flags)
 {
+    if (fd == g_cutFd && g_pieces.empty() && !g_repeat.empty() && len > 0) {
+        const std::size_t n = std::min(len, g_repeat.size() - g_repeatPos);
+        std::memcpy(buf, g_repeat.data() + g_repeatPos, n);
+        if (!(flags & MSG_PEEK)) {
+            g_repeatPos = (g_repeatPos + n) % g_repeat.size();
+            g_cutReceived += n;
+        }
+        return static_cast<ssize_t>(n);
+    }
     if (fd == g_cutFd && g_pieces.empty() && g_bEndAfterPieces)
         return 0;
     if (fd != g_cutFd || g_pieces.empty() || len == 0)
         return __real_recv(fd, buf, len, flags);
     const ssize_t n = __real_recv(fd, buf, std::min(len, g_pieces.front()), flags);
     if (n > 0 && !(flags & MSG_PEEK)) {
+        g_cutReceived += static_cast<std::size_t>(n);
         g_pieces.front() -= static_cast<std::size_t>(n);
         if (g_pieces.front() == 0)
             g_pieces.pop_front();

@@ -10,6 +10,7 @@
 //   time, as if each piece arrived on its own after the reader had taken the
 //   one before, and then its end. With pieces of any size this covers every
 //   way a stream can arrive, and the run stays deterministic.
+//   A stream may also go on for ever, repeating its last bytes.
 // - A hook called right after a connect to the sign-on stand-in, so that a
 //   harness playing the server can accept and queue its side of the stream
 //   before the blocking sign-on reads it, all on one thread.
@@ -17,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 // The port (host order) standing in for fixedPort on sockets of type
@@ -35,6 +37,14 @@ void SetStandInPort(int type, std::uint16_t fixedPort, std::uint16_t port);
 // first keeps its port in TIME_WAIT for a minute, and hundreds of thousands
 // of those make every bind on the machine slow.
 void CutNextStream(const std::vector<std::size_t>& pieces, bool ended = true);
+
+// Once the pieces of that stream are used up, it receives these bytes over
+// and over, straight from here and without end, as from a peer that never
+// stops sending (empty: nothing more). Takes the place of ended.
+void RepeatAfterPieces(std::string bytes);
+
+// Bytes that stream has received so far, repeats included.
+std::size_t CutStreamReceived();
 
 // Called with the descriptor after each connect to the sign-on stand-in.
 void SetConnectHook(std::function<void(int fd)> hook);

@@ -105,7 +105,9 @@ write("server_datagram_fuzz", {
         + step(3, b"\x02" + b"y" * 300 + b"\x00") + step(1, b"\x03\x00"),
 })
 
-# Client sign-on: settings (reset), name, then the server's stream.
+# Client sign-on: settings (reset | endless << 1), name, then the server's
+# stream; an endless server sends its last piece for ever.
+ENDLESS = 2
 def answer(room, echoes=b"\x05\x05", ping=15):
     parts = [b"\x02", i32(len(room))]
     for name, p in room:
@@ -127,6 +129,11 @@ write("client_signon_fuzz", {
     "no-ping-result": bytes([HALF]) + counted(b"Ann") + pieces(*answer([])[:-1]),
     "server-resets-complete": bytes([RESET]) + counted(b"Ann") + pieces(*answer([(b"Bob", 0)])),
     "server-resets": bytes([RESET]) + counted(b"Ann") + pieces(b"\x02", i32(0)),
+    "longest-entry": bytes([HALF]) + counted(b"Ann") + pieces(*answer([(b"n" * 510, 3)])),
+    "endless-room": bytes([ENDLESS]) + counted(b"Ann") + pieces(b"\x02", i32(0x7FFFFFFF), room_entry(b"Bob", 1)),
+    "endless-room-at-the-limit": bytes([ENDLESS]) + counted(b"Ann")
+        + pieces(b"\x02", i32(100000), room_entry(b"Bob", 1)),
+    "endless-silence": bytes([ENDLESS]) + counted(b"Ann") + pieces(b"\x02", i32(1), b""),
 })
 
 # Client datagrams: room entry count, names, then datagrams.

@@ -15,7 +15,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringList>
+#include <QTextDocument>
 #include <QTimer>
+
+#include "Traffic.h"
 
 // Run the Qt loop until pred holds or the time is up; pred's final value.
 inline bool WaitFor(const std::function<bool()>& pred,
@@ -95,4 +98,36 @@ inline QStringList LogLines(const QPlainTextEdit* pLog)
 inline QString Shown(const std::string& bytes)
 {
     return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+// A busy room as a window sees it: a line and a new total on every pass of
+// the Qt loop. What the log should then show, and how often it was drawn
+// meanwhile (the drawing after the last line aside) in how many ms.
+struct CBusyLog {
+    QStringList expected;
+    int drawings = 0;
+    qint64 elapsedMs = 0;
+};
+
+// Lines "<prefix><u%i> line %i" through dlg's AppendLog and UpdateTraffic,
+// the written total growing by one each time.
+template <class TWindow>
+CBusyLog FeedBusyLog(TWindow& dlg, QPlainTextEdit* pLog, const std::string& prefix, int lines)
+{
+    CBusyLog run;
+    const QMetaObject::Connection counting =
+        QObject::connect(pLog->document(), &QTextDocument::contentsChange, [&run] { ++run.drawings; });
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < lines; ++i) {
+        const std::string line = prefix + "<u" + std::to_string(i % 7) + "> line " + std::to_string(i);
+        dlg.AppendLog(line);
+        run.expected << Shown(line);
+        ++g_bytesWritten;
+        dlg.UpdateTraffic();
+        QCoreApplication::processEvents();
+    }
+    run.elapsedMs = clock.elapsed();
+    QObject::disconnect(counting);
+    return run;
 }
