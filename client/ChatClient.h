@@ -33,10 +33,10 @@ public:
     void Init(IClientView* pWnd);
     // The client side of the sign-on; only the address field of serverAddr
     // need be set. True if it failed (the window then ends).
-    bool Logon(sockaddr_in serverAddr, const std::string& name);
+    [[nodiscard]] bool Logon(sockaddr_in serverAddr, const std::string& name);
     void Disconnect();
     void SendChat(const std::string& line);
-    bool SendText(const std::string& packet);  // true if the send failed
+    [[nodiscard]] bool SendText(const std::string& packet);  // true if the send failed
 
     // Datagram handlers, called by the datagram socket only.
     void OnUserJoined(const std::string& text);
@@ -52,16 +52,16 @@ public:
 
 private:
     // The counted steps of the sign-on stream; each true if it failed.
-    static bool SignOnSend(CSocket& stream, const std::string& bytes);
-    static bool SignOnReceive(CSocket& stream, void* pBuf, int len);
+    [[nodiscard]] static bool SignOnSend(CSocket& stream, const std::string& bytes);
+    [[nodiscard]] static bool SignOnReceive(CSocket& stream, void* pBuf, int len);
     // Give the sign-on up: the stream and the datagram socket closed, the
     // room copy emptied, the reason shown. Always true, Logon's result.
-    bool AbandonSignOn(CSocket& stream, const char* pReason);
+    [[nodiscard]] bool AbandonSignOn(CSocket& stream, const char* pReason);
     // Abandon after a failed transfer, saying whether time ran out.
-    bool LostSignOn(CSocket& stream, std::chrono::steady_clock::time_point deadline);
+    [[nodiscard]] bool LostSignOn(CSocket& stream, std::chrono::steady_clock::time_point deadline);
     // A sign-on that ends before the room: the reason in the log and, since
     // the window ends right after, in a message box. Always true.
-    bool EndSignOn(const std::string& reason);
+    [[nodiscard]] bool EndSignOn(const std::string& reason);
 
     IClientView* m_pWnd = nullptr;
     bool m_bConnected = false;
