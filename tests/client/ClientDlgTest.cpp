@@ -17,8 +17,9 @@
 
 #include <string>
 
-#include "AboutDlg.h"
 #include "ClientDlg.h"
+#include "Loopback.h"
+#include "ModalAnswerer.h"
 #include "RawClient.h"
 #include "Resources.h"
 #include "TestSupport.h"
@@ -192,7 +193,7 @@ TEST_F(CClientDlgTest, BusyLogIsDrawnAtMostOnceAFrameAndCompleteBeforeABox)
     run.expected << "the last line";
     QStringList shownWithTheBox;
     QTimer::singleShot(0, &m_dlg, [&] { shownWithTheBox = LogLines(Log()); });
-    CBoxAnswerer answerer;
+    CModalAnswerer answerer(&m_dlg);
     m_dlg.ShowMessage("why");
     EXPECT_EQ(shownWithTheBox, run.expected);
     EXPECT_EQ(answerer.Texts(), QStringList{"why"});
@@ -333,7 +334,7 @@ TEST_F(CClientDlgTest, ServerShutdownLeavesTheWindowOpenForANewLogon)
 TEST_F(CClientDlgTest, LogonWithNoServerSaysSoAndEnds)
 {
     ASSERT_FALSE(IsListening(2050));
-    CBoxAnswerer answerer;
+    CModalAnswerer answerer(&m_dlg);
     const int result = RunModal(m_dlg, [&] { Click(IDC_LOGON); });
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(answerer.Texts(),
@@ -344,16 +345,12 @@ TEST_F(CClientDlgTest, LogonWithNoServerSaysSoAndEnds)
 
 TEST_F(CClientDlgTest, WindowMenuAboutCommandOpensTheAboutBox)
 {
+    CModalAnswerer answerer(&m_dlg);
     RunModal(m_dlg, [&] {
-        QString caption;
-        QTimer::singleShot(0, &m_dlg, [&] {
-            if (auto* pAbout = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
-                caption = pAbout->windowTitle();
-                pAbout->accept();
-            }
-        });
         m_dlg.OnSysCommand(IDM_ABOUTBOX);
-        EXPECT_EQ(caption, "About ZEPHRAN");
+        ASSERT_EQ(answerer.m_answered.size(), 1u);
+        EXPECT_EQ(answerer.m_answered[0].className, "CAboutDlg");
+        EXPECT_EQ(answerer.m_answered[0].caption, "About ZEPHRAN");
         EXPECT_TRUE(m_dlg.isVisible());
     });
 }

@@ -21,6 +21,8 @@
 #include "AboutDlg.h"
 #include "RawClient.h"
 #include "RawPeers.h"
+#include "Loopback.h"
+#include "ModalAnswerer.h"
 #include "Resources.h"
 #include "ServerDlg.h"
 #include "TestSupport.h"
@@ -203,7 +205,7 @@ TEST_F(CServerDlgTest, TakenPortShowsBothBoxesAndEndsWithoutShowing)
     ASSERT_EQ(::bind(squatter, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_EQ(::listen(squatter, 1), 0);
 
-    CBoxAnswerer answerer;
+    CModalAnswerer answerer(&m_dlg);
     bool shown = false;
     const int result = RunModal(m_dlg, [&] { shown = m_dlg.isVisible(); });
     ::close(squatter);
@@ -211,9 +213,9 @@ TEST_F(CServerDlgTest, TakenPortShowsBothBoxesAndEndsWithoutShowing)
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_FALSE(shown);
     EXPECT_EQ(answerer.Texts(), (QStringList{"TCP/IP create error", "Server init failure"}));
-    for (const CBoxAnswerer::CBox& box : answerer.m_boxes) {
+    for (const CAnsweredBox& box : answerer.m_answered) {
         EXPECT_EQ(box.icon, QMessageBox::Warning);
-        EXPECT_EQ(box.buttons, 1);
+        EXPECT_TRUE(box.buttons == QMessageBox::Ok);
         EXPECT_EQ(box.caption, QCoreApplication::applicationName());
     }
     // No shutdown: nothing was sent, so nothing was logged.
