@@ -29,7 +29,7 @@ protected:
         ASSERT_FALSE(LogonWith("Ann", AcceptingScript({}, 4, &seen)));
         m_port = seen.NoticedPort();
         ASSERT_NE(m_port, 0);
-        m_view.m_logs.clear();
+        m_view.m_log.clear();
         m_view.m_events.clear();
     }
 
@@ -40,7 +40,7 @@ protected:
     bool Settle()
     {
         Send(kSentinel);
-        return Pump([&] { return !m_view.m_logs.empty() && m_view.m_logs.back() == "sentinel"; });
+        return Pump([&] { return !m_view.m_log.empty() && m_view.m_log.back() == "sentinel"; });
     }
 
     // Nothing reached the server's datagram port. Datagrams on loopback are
@@ -109,7 +109,7 @@ TEST_F(ClientDatagramTest, ChatTextIsLoggedWithoutTheTypeByteUpToTheZero)
     Send(longest);
     ASSERT_TRUE(Settle());
 
-    EXPECT_EQ(m_view.m_logs, (std::vector<std::string>{"<Bob> hi there", "no zero", "cut",
+    EXPECT_EQ(m_view.m_log, (std::vector<std::string>{"<Bob> hi there", "no zero", "cut",
                                                        "* Bob has joined the chat!", std::string(509, 'w'),
                                                        "sentinel"}));
     EXPECT_EQ(g_bytesRead - readBefore, 16 + 8 + 10 + 28 + 511 + static_cast<std::int64_t>(kSentinel.size()));
@@ -129,7 +129,7 @@ TEST_F(ClientDatagramTest, FaultyDatagramsAreReportedOrDroppedAndNeverCounted)
     Send(Datagram(1, " 1 " + std::string(600, 'o')));  // far too long, and not added
     ASSERT_TRUE(Settle());
 
-    EXPECT_EQ(m_view.m_logs, (std::vector<std::string>{"Unkown packet type!!!", "Unkown packet type!!!",
+    EXPECT_EQ(m_view.m_log, (std::vector<std::string>{"Unkown packet type!!!", "Unkown packet type!!!",
                                                        "Unkown packet type!!!", "Unkown packet type!!!",
                                                        "Recieve Error!!!!", "Recieve Error!!!!", "sentinel"}));
     EXPECT_EQ(g_bytesRead - readBefore, static_cast<std::int64_t>(kSentinel.size()));
@@ -151,7 +151,7 @@ TEST_F(ClientDatagramTest, DatagramsFromAnyOtherPortNeverReachTheHandlers)
     ::close(intruder);
 
     ASSERT_TRUE(Settle());
-    EXPECT_EQ(m_view.m_logs, std::vector<std::string>{"sentinel"});
+    EXPECT_EQ(m_view.m_log, std::vector<std::string>{"sentinel"});
     EXPECT_EQ(m_client.Roster().m_nCount, 0);
     EXPECT_TRUE(m_client.IsConnected());
 }
@@ -166,13 +166,13 @@ TEST_F(ClientDatagramTest, LinesGoOutOnlyWhileConnected)
     EXPECT_EQ(bytes, Datagram(2, "hi there"));
     EXPECT_EQ(g_bytesWritten - writtenBefore, 10);
     // Not echoed locally: the line shows when the server relays it.
-    EXPECT_TRUE(m_view.m_logs.empty());
+    EXPECT_TRUE(m_view.m_log.empty());
 
     m_client.Disconnect();
     ASSERT_TRUE(m_server.ReceiveDatagram(&bytes));
     const std::int64_t writtenAfterLeave = g_bytesWritten;
     m_client.SendChat("anyone?");
-    EXPECT_EQ(m_view.m_logs.back(), "You are not connected to the server!");
+    EXPECT_EQ(m_view.m_log.back(), "You are not connected to the server!");
     EXPECT_TRUE(NothingSent());
     EXPECT_EQ(g_bytesWritten, writtenAfterLeave);
 }
@@ -196,7 +196,7 @@ TEST_F(ClientDatagramTest, DisconnectSendsOneLeaveAndEmptiesTheRoom)
     EXPECT_EQ(m_view.m_events.back(), "clear");
 
     m_client.Disconnect();
-    EXPECT_EQ(m_view.m_logs.back(), "Already disconnected!");
+    EXPECT_EQ(m_view.m_log.back(), "Already disconnected!");
     EXPECT_TRUE(NothingSent());
     EXPECT_EQ(g_bytesWritten - writtenBefore, 2);
 }
@@ -229,13 +229,13 @@ TEST_F(ClientDatagramTest, ShutdownDisconnectsAndLogonSignsOnAfresh)
     Send(Datagram(1, " 4 Ann"));
     ASSERT_TRUE(Pump([&] { return m_client.Roster().m_nCount == 1; }));
     const std::int64_t readBefore = g_bytesRead;
-    m_view.m_logs.clear();
+    m_view.m_log.clear();
     m_view.m_events.clear();
 
     Send(Bytes({4, 0}));
     ASSERT_TRUE(Pump([&] { return !m_client.IsConnected(); }));
 
-    EXPECT_EQ(m_view.m_logs, (std::vector<std::string>{"The server was terminated.", "Disconnected."}));
+    EXPECT_EQ(m_view.m_log, (std::vector<std::string>{"The server was terminated.", "Disconnected."}));
     EXPECT_EQ(m_client.Roster().m_nCount, 0);
     EXPECT_TRUE(m_view.m_users.empty());
     // Counted after the handler, though the socket is closed by then.
@@ -244,7 +244,7 @@ TEST_F(ClientDatagramTest, ShutdownDisconnectsAndLogonSignsOnAfresh)
                                                          "clear", "traffic"}));
 
     m_client.Disconnect();
-    EXPECT_EQ(m_view.m_logs.back(), "Already disconnected!");
+    EXPECT_EQ(m_view.m_log.back(), "Already disconnected!");
     EXPECT_TRUE(NothingSent());
 
     // A fresh sign-on with a new datagram socket; the totals go on counting.

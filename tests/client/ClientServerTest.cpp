@@ -55,10 +55,10 @@ protected:
         const std::string joined = "* " + person.m_name + " has joined the chat!";
         std::vector<std::size_t> seenBefore;
         for (CPerson* pMember : room)
-            seenBefore.push_back(Count(pMember->m_view.m_logs, joined));
+            seenBefore.push_back(Count(pMember->m_view.m_log, joined));
         ASSERT_FALSE(person.Logon());
         for (std::size_t k = 0; k < room.size(); ++k)
-            ASSERT_TRUE(PumpUntil(m_loop, [&] { return Count(room[k]->m_view.m_logs, joined) > seenBefore[k]; }))
+            ASSERT_TRUE(PumpUntil(m_loop, [&] { return Count(room[k]->m_view.m_log, joined) > seenBefore[k]; }))
                 << room[k]->m_name;
     }
 
@@ -71,7 +71,7 @@ protected:
     {
         return PumpUntil(m_loop, [&] {
             for (CPerson* pMember : room)
-                if (!pMember->m_view.HasLog(line))
+                if (!pMember->m_view.Logged(line))
                     return false;
             return true;
         });
@@ -136,14 +136,14 @@ TEST_F(ClientServerTest, ThreeClientsOutliveTheServerAndSignOnAgain)
     EXPECT_EQ(m_server.Stop(), 0);
     EXPECT_TRUE(EveryoneLogs({&ann, &cy}, "Disconnected."));
     for (CPerson* pMember : {&ann, &cy}) {
-        const std::vector<std::string>& logs = pMember->m_view.m_logs;
+        const std::vector<std::string>& logs = pMember->m_view.m_log;
         ASSERT_GE(logs.size(), 2u);
         EXPECT_EQ(logs[logs.size() - 2], "The server was terminated.") << pMember->m_name;
         EXPECT_FALSE(pMember->m_client.IsConnected());
         EXPECT_TRUE(pMember->m_view.m_users.empty());
         EXPECT_EQ(pMember->m_client.Roster().m_nCount, 0);
     }
-    EXPECT_FALSE(bob.m_view.HasLog("The server was terminated."));
+    EXPECT_FALSE(bob.m_view.Logged("The server was terminated."));
 
     // A new server, a fresh sign-on; the totals go on from where they were.
     const std::int64_t readBefore = g_bytesRead;

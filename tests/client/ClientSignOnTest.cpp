@@ -46,7 +46,7 @@ TEST_F(ClientSignOnTest, AcceptedSignOnLogsEveryStepAndKeepsTheRoomOldestFirst)
     EXPECT_EQ(seen.echo1, Bytes({5}));
     EXPECT_EQ(seen.echo2, Bytes({0x77}));
     EXPECT_TRUE(seen.bClientClosed);
-    EXPECT_EQ(m_view.m_logs, (std::vector<std::string>{
+    EXPECT_EQ(m_view.m_log, (std::vector<std::string>{
                                  "Connecting to server at: 127.0.0.1",
                                  "Connected.  Checking Version",
                                  "Checking version",
@@ -71,7 +71,7 @@ TEST_F(ClientSignOnTest, AcceptedSignOnLogsEveryStepAndKeepsTheRoomOldestFirst)
     // client's datagram socket listens.
     ASSERT_NE(seen.NoticedPort(), 0);
     m_server.SendDatagram(seen.NoticedPort(), std::string("\x02" "welcome", 9));
-    EXPECT_TRUE(Pump([&] { return m_view.HasLog("welcome"); }));
+    EXPECT_TRUE(Pump([&] { return m_view.Logged("welcome"); }));
 }
 
 TEST_F(ClientSignOnTest, EmptyNameAndMessagesInPiecesStillSignOn)
@@ -82,7 +82,7 @@ TEST_F(ClientSignOnTest, EmptyNameAndMessagesInPiecesStillSignOn)
 
     EXPECT_EQ(seen.hello, Bytes({0x02, 0x00}));
     EXPECT_EQ(seen.echo2, Bytes({0x77}));
-    EXPECT_TRUE(m_view.HasLog("\r\nServer reports a -1 ms ping time"));
+    EXPECT_TRUE(m_view.Logged("\r\nServer reports a -1 ms ping time"));
     EXPECT_EQ(m_view.m_users, (std::vector<std::string>{"Dee Dee (123456)", " (0)"}));
     EXPECT_TRUE(m_view.m_messages.empty());
 }
@@ -139,8 +139,8 @@ TEST_F(ClientSignOnTest, RefusedVersionLogsTheVerdictAndFails)
         // The window ends right after: the reason is in a message box too.
         const std::string reason =
             "Version 2 is not same as server's version " + std::to_string(verdict) + ".  Terminating...";
-        ASSERT_FALSE(view.m_logs.empty());
-        EXPECT_EQ(view.m_logs.back(), reason);
+        ASSERT_FALSE(view.m_log.empty());
+        EXPECT_EQ(view.m_log.back(), reason);
         EXPECT_EQ(view.m_messages, std::vector<std::string>{reason});
         EXPECT_EQ(view.m_events.back(), "message " + reason);
         EXPECT_EQ(g_bytesWritten - writtenBefore, 5);
@@ -229,7 +229,7 @@ TEST_P(ClientAbandonTest, SaysWhyClosesAndEmptiesTheRoom)
     EXPECT_EQ(m_view.m_events.back(), std::string("message ") + broken.message);
     EXPECT_NE(std::find(m_view.m_events.begin(), m_view.m_events.end(), "clear"), m_view.m_events.end());
     // A ping result that never fully came is never shown.
-    for (const std::string& line : m_view.m_logs)
+    for (const std::string& line : m_view.m_log)
         EXPECT_EQ(line.find("Server reports"), std::string::npos) << line;
 }
 
@@ -258,7 +258,7 @@ TEST(ClientNoServerTest, RefusedConnectShowsTheServerDownMessage)
 
     EXPECT_TRUE(client.Logon(addr, "Ann"));
 
-    EXPECT_EQ(view.m_logs, std::vector<std::string>{"Connecting to server at: 127.0.0.1"});
+    EXPECT_EQ(view.m_log, std::vector<std::string>{"Connecting to server at: 127.0.0.1"});
     EXPECT_EQ(view.m_messages,
               std::vector<std::string>{"Error in socket connect -- Possibly the server is down or not at this address."});
     EXPECT_FALSE(client.IsConnected());

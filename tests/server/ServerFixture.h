@@ -12,7 +12,9 @@
 #include "RawPeers.h"
 #include "RecordingView.h"
 #include "TestSupport.h"
+#include "Traffic.h"
 #include "UserInfo.h"
+#include "UserList.h"
 #include "Wire.h"
 
 class CServerTest : public testing::Test {
