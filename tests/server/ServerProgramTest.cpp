@@ -13,7 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "RawPeers.h"
+#include "Loopback.h"
+#include "LoopbackDatagram.h"
+#include "LoopbackStream.h"
+#include "PortHolder.h"
+#include "Protocol.h"
 #include "TestSupport.h"
 #include "Wire.h"
 
@@ -112,12 +116,12 @@ private:
 };
 
 // Connects to the sign-on port once the server listens (bounded).
-std::unique_ptr<CRawStream> ConnectWhenListening()
+std::unique_ptr<CLoopbackStream> ConnectWhenListening()
 {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     for (;;) {
-        auto pConn = std::make_unique<CRawStream>();
-        if (pConn->Connected() || std::chrono::steady_clock::now() >= deadline)
+        auto pConn = std::make_unique<CLoopbackStream>(SIGNON_PORT);
+        if (pConn->IsOpen() || std::chrono::steady_clock::now() >= deadline)
             return pConn;
         std::this_thread::sleep_for(20ms);
     }
@@ -125,10 +129,10 @@ std::unique_ptr<CRawStream> ConnectWhenListening()
 
 // Signs guest on as the only user once the server listens; returns the
 // ping the server measured, or -1 if the sign-on failed.
-std::int32_t SignOnAlone(const CRawDatagram& guest)
+std::int32_t SignOnAlone(const CLoopbackDatagram& guest)
 {
     auto pConn = ConnectWhenListening();
-    if (!pConn->Connected())
+    if (!pConn->IsOpen())
         return -1;
     pConn->Send(EncodeHello("guest") + "\x05\x05" + EncodePortNotice(guest.PortNetworkOrder()));
     const std::string room = pConn->ReadToEnd();
@@ -137,14 +141,14 @@ std::int32_t SignOnAlone(const CRawDatagram& guest)
 
 // SignOnAlone, then guest's reads of its own two announcements. True if
 // all went well.
-bool JoinAlone(const CRawDatagram& guest)
+bool JoinAlone(const CLoopbackDatagram& guest)
 {
     return SignOnAlone(guest) >= 0 && guest.Next() != "<none>" && guest.Next() != "<none>";
 }
 
 // The datagrams the stranger sends until the server logs one as a
 // stranger's: the server is up then. 0 if it never logs one.
-int StrangerUntilRefused(CServerProcess& server, const CRawDatagram& stranger, const std::string& refusal)
+int StrangerUntilRefused(CServerProcess& server, const CLoopbackDatagram& stranger, const std::string& refusal)
 {
     for (int sent = 1; sent <= 100; ++sent) {
         stranger.SendToServer(std::string("\x05", 2));
@@ -161,7 +165,7 @@ TEST(ZephranServerTest, GuestSignsOnSaysHiAndLeaves)
     CPortLock lock;
     CServerProcess server;
     ASSERT_TRUE(server.Running());
-    CRawDatagram guest;
+    CLoopbackDatagram guest;
     const std::int32_t ping = SignOnAlone(guest);
     ASSERT_GE(ping, 0);
 
@@ -201,7 +205,7 @@ TEST(ZephranServerTest, InterruptTerminateAndHangUpShutDownAndExitCleanly)
         CPortLock lock;
         CServerProcess server;
         ASSERT_TRUE(server.Running());
-        CRawDatagram guest;
+        CLoopbackDatagram guest;
         ASSERT_TRUE(JoinAlone(guest));
         server.Signal(sig);
         // The member hears that the server went away.
@@ -218,7 +222,7 @@ TEST(ZephranServerTest, AStrangersFloodIsLoggedOnceThenCounted)
     CPortLock lock;
     CServerProcess server;
     ASSERT_TRUE(server.Running());
-    CRawDatagram stranger;
+    CLoopbackDatagram stranger;
     const std::string refusal = "packet detected from unknown user not signed on!\n";
     const int sentFirst = StrangerUntilRefused(server, stranger, refusal);
     ASSERT_GT(sentFirst, 0);
@@ -258,7 +262,7 @@ TEST(ZephranServerTest, RelaysWhileNobodyReadsItsLog)
     CPortLock lock;
     CServerProcess server;
     ASSERT_TRUE(server.Running());
-    CRawDatagram guest;
+    CLoopbackDatagram guest;
     ASSERT_TRUE(JoinAlone(guest));
     // About 1.7 MB of log: more than the pipe and the buffer together hold.
     constexpr int kLines = 4000;
@@ -293,15 +297,12 @@ TEST(ZephranServerTest, RelaysWhileNobodyReadsItsLog)
 TEST(ZephranServerTest, FailedStartPrintsItsMessagesAndExitsOne)
 {
     CPortLock lock;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local = LoopbackAddress(BROADCAST_PORT);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    const CPortHolder holder(SOCK_DGRAM, BROADCAST_PORT);
+    ASSERT_TRUE(holder.Held());
     CServerProcess server;
     EXPECT_EQ(server.ExitCode(), 1);
     EXPECT_EQ(server.Stderr(), "UDP create error\nServer init failure\n");
     EXPECT_EQ(server.Stdout(), "");
-    ::close(fd);
 }
 
 TEST(ZephranServerTest, HelpVersionAndUnknownArguments)
