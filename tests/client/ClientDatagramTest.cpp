@@ -1,15 +1,13 @@
 // The signed-on client against a scripted server: what each datagram from
 // the server does, what the client sends, and what never reaches it.
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "Bytes.h"
 #include "ClientFixture.h"
+#include "LoopbackDatagram.h"
 #include "Traffic.h"
 
 namespace {
@@ -140,15 +138,12 @@ TEST_F(ClientDatagramTest, FaultyDatagramsAreReportedOrDroppedAndNeverCounted)
 
 TEST_F(ClientDatagramTest, DatagramsFromAnyOtherPortNeverReachTheHandlers)
 {
-    int intruder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(intruder, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(m_port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (const std::string& bytes : {Datagram(2, "intruder"), Datagram(1, " 1 Mallory"), Bytes({4, 0})})
-        ::sendto(intruder, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    ::close(intruder);
+    {
+        const CLoopbackDatagram intruder;
+        ASSERT_TRUE(intruder.Bound());
+        for (const std::string& bytes : {Datagram(2, "intruder"), Datagram(1, " 1 Mallory"), Bytes({4, 0})})
+            intruder.SendTo(m_port, bytes);
+    }
 
     ASSERT_TRUE(Settle());
     EXPECT_EQ(m_view.m_log, std::vector<std::string>{"sentinel"});

@@ -35,7 +35,7 @@ protected:
     }
 
     // Sign on against script; the script's thread is over when this returns.
-    bool LogonWith(const std::string& name, std::function<void(CScriptStream&)> script)
+    bool LogonWith(const std::string& name, SignOnScript script)
     {
         m_server.Serve(std::move(script));
         const bool failed = m_client.Logon(ServerAddress(), name);

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "Bytes.h"
 #include "ClientFixture.h"
 #include "Traffic.h"
+#include "Wire.h"
 
 namespace {
 
@@ -17,16 +19,11 @@ const char kLost[] = "Error in sign-on -- The connection to the server was lost.
 const char kSilent[] = "Error in sign-on -- The server stopped answering.";
 const char kBadRoom[] = "Error in sign-on -- The server sent a damaged room list.";
 
-std::string RoomEntry(const std::string& name, std::int32_t ping)
-{
-    return Int32(static_cast<std::int32_t>(name.size() + 1)) + name + '\0' + Int32(ping);
-}
-
 // Verdict 2 and the room list up to where a script breaks it off.
-void AcceptUpToRoom(CScriptStream& s)
+void AcceptUpToRoom(CLoopbackStream& s)
 {
-    s.ReadHello();
-    s.Send(Bytes({2}));
+    ReadHello(s);
+    s.Send(Bytes({PROTOCOL_VERSION}));
 }
 
 }  // namespace
@@ -125,10 +122,10 @@ TEST_F(ClientSignOnTest, RefusedVersionLogsTheVerdictAndFails)
         const std::int64_t readBefore = g_bytesRead;
         bool bClientClosed = false;
 
-        m_server.Serve([&](CScriptStream& s) {
-            s.ReadHello();
+        m_server.Serve([&](CLoopbackStream& s) {
+            ReadHello(s);
             s.Send(Bytes({verdict}));
-            bClientClosed = s.WaitClosed();
+            bClientClosed = s.PeerClosed(5000);
         });
         const bool failed = client.Logon(ServerAddress(), "Ann");
         m_server.Join();
@@ -153,10 +150,10 @@ TEST_F(ClientSignOnTest, SilentServerIsGivenUpAtTheDeadline)
     m_client.SetSignOnLimit(std::chrono::milliseconds(300));
     bool bClientClosed = false;
 
-    const bool failed = LogonWith("Ann", [&](CScriptStream& s) {
+    const bool failed = LogonWith("Ann", [&](CLoopbackStream& s) {
         AcceptUpToRoom(s);
-        s.Send(Int32(1));  // one entry announced, never sent
-        bClientClosed = s.WaitClosed();
+        s.Send(EncodeInt32(1));  // one entry announced, never sent
+        bClientClosed = s.PeerClosed(5000);
     });
 
     EXPECT_TRUE(failed);
@@ -171,17 +168,17 @@ TEST_F(ClientSignOnTest, EndlessRoomIsGivenUpWithinTheLimitKeepingNothing)
     // long as the client reads them.
     const auto limit = std::chrono::seconds(3);
     m_client.SetSignOnLimit(limit);
-    const std::string entry = RoomEntry("Bob", 1);
+    const std::string entry = EncodeRoomEntry("Bob", 1);
     std::string burst;
     for (int k = 0; k < 1000; ++k)
         burst += entry;
     const auto start = std::chrono::steady_clock::now();
 
-    const bool failed = LogonWith("Ann", [&](CScriptStream& s) {
+    const bool failed = LogonWith("Ann", [&](CLoopbackStream& s) {
         AcceptUpToRoom(s);
-        s.Send(Int32(0x7FFFFFFF));
+        s.Send(EncodeInt32(0x7FFFFFFF));
         const auto until = std::chrono::steady_clock::now() + 2 * limit;
-        while (std::chrono::steady_clock::now() < until && s.SendSome(burst)) {
+        while (std::chrono::steady_clock::now() < until && SendSome(s, burst)) {
         }
     });
 
@@ -210,11 +207,11 @@ TEST_P(ClientAbandonTest, SaysWhyClosesAndEmptiesTheRoom)
     const CBrokenSignOn& broken = GetParam();
     bool bClientClosed = false;
 
-    const bool failed = LogonWith("Ann", [&](CScriptStream& s) {
+    const bool failed = LogonWith("Ann", [&](CLoopbackStream& s) {
         AcceptUpToRoom(s);
         s.Send(broken.afterVerdict);
         s.CloseSending();
-        bClientClosed = s.WaitClosed();
+        bClientClosed = s.PeerClosed(5000);
     });
 
     EXPECT_TRUE(failed);
@@ -237,13 +234,13 @@ INSTANTIATE_TEST_SUITE_P(
     BrokenServers, ClientAbandonTest,
     ::testing::Values(
         CBrokenSignOn{"ClosedBeforeTheRoomCount", "", kLost},
-        CBrokenSignOn{"RoomCountCutShort", Int32(2).substr(0, 3), kLost},
-        CBrokenSignOn{"ClosedInsideAnEntryName", Int32(2) + RoomEntry("Bob", 1) + Int32(5) + "Cy", kLost},
-        CBrokenSignOn{"EntryLengthZero", Int32(2) + RoomEntry("Bob", 1) + Int32(0), kBadRoom},
-        CBrokenSignOn{"EntryLengthNegative", Int32(2) + RoomEntry("Bob", 1) + Int32(-1), kBadRoom},
-        CBrokenSignOn{"EntryLengthTooLarge", Int32(2) + RoomEntry("Bob", 1) + Int32(512), kBadRoom},
-        CBrokenSignOn{"ClosedBeforeTheProbe", Int32(0), kLost},
-        CBrokenSignOn{"PingResultCutShort", Int32(0) + Bytes({5, 5}) + Int32(9).substr(0, 2), kLost}),
+        CBrokenSignOn{"RoomCountCutShort", EncodeInt32(2).substr(0, 3), kLost},
+        CBrokenSignOn{"ClosedInsideAnEntryName", EncodeInt32(2) + EncodeRoomEntry("Bob", 1) + EncodeInt32(5) + "Cy", kLost},
+        CBrokenSignOn{"EntryLengthZero", EncodeInt32(2) + EncodeRoomEntry("Bob", 1) + EncodeInt32(0), kBadRoom},
+        CBrokenSignOn{"EntryLengthNegative", EncodeInt32(2) + EncodeRoomEntry("Bob", 1) + EncodeInt32(-1), kBadRoom},
+        CBrokenSignOn{"EntryLengthTooLarge", EncodeInt32(2) + EncodeRoomEntry("Bob", 1) + EncodeInt32(512), kBadRoom},
+        CBrokenSignOn{"ClosedBeforeTheProbe", EncodeInt32(0), kLost},
+        CBrokenSignOn{"PingResultCutShort", EncodeInt32(0) + Bytes({5, 5}) + EncodeInt32(9).substr(0, 2), kLost}),
     [](const ::testing::TestParamInfo<CBrokenSignOn>& info) { return std::string(info.param.label); });
 
 TEST(ClientNoServerTest, RefusedConnectShowsTheServerDownMessage)

@@ -26,9 +26,13 @@ CLoopbackStream::CLoopbackStream(std::uint16_t port, const char* pFrom)
         Close();
         return;
     }
-    // Each send goes out at once, as a client's small messages do.
-    const int on = 1;
-    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    SendAtOnce();
+}
+
+CLoopbackStream::CLoopbackStream(int acceptedFd) : m_fd(acceptedFd)
+{
+    if (m_fd >= 0)
+        SendAtOnce();
 }
 
 CLoopbackStream::~CLoopbackStream() { Close(); }
@@ -131,6 +135,14 @@ bool CLoopbackStream::PeerClosed(int waitMs)
             return n == 0 || errno == ECONNRESET;
     }
     return false;
+}
+
+// Each send goes out in a segment of its own at once, as the peers' small
+// messages do.
+void CLoopbackStream::SendAtOnce() const
+{
+    const int on = 1;
+    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 void CLoopbackStream::CloseSending() const { ::shutdown(m_fd, SHUT_WR); }

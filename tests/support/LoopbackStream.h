@@ -50,11 +50,12 @@ public:
 
 private:
     friend class CLoopbackListener;
-    explicit CLoopbackStream(int acceptedFd) : m_fd(acceptedFd) {}
+    explicit CLoopbackStream(int acceptedFd);
 
     // Read what comes within waitMs into the buffer. False if nothing came:
     // the peer closed, the stream failed or the wait ran out.
     bool Fill(int waitMs);
+    void SendAtOnce() const;
     std::size_t Buffered() const { return m_in.size() - m_nInHead; }
 
     int m_fd = -1;
