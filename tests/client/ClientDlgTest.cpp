@@ -5,67 +5,27 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "ClientDlg.h"
 #include "Loopback.h"
 #include "ModalAnswerer.h"
 #include "RawClient.h"
 #include "Resources.h"
+#include "ServerProcess.h"
 #include "TestSupport.h"
 #include "Traffic.h"
 #include "WindowTest.h"
 
 namespace {
-
-// zephran-server in a process of its own, its log collected in a file.
-class CLoggedServer {
-public:
-    ~CLoggedServer() { Stop(); }
-
-    bool Start()
-    {
-        m_process.setStandardOutputFile(m_dir.filePath(QString("log%1").arg(++m_nRuns)));
-        m_process.start(QStringLiteral(ZEPHRAN_SERVER_PROGRAM), {});
-        return !m_process.waitForStarted(5000) || !WaitFor([] { return IsListening(2050); });
-    }
-    // SIGTERM: the server tells its users it is going, then exits.
-    void Stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-    QStringList Lines() const
-    {
-        QFile file(m_dir.filePath(QString("log%1").arg(m_nRuns)));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromLocal8Bit(file.readAll()).split('\n');
-        lines.removeLast();
-        return lines;
-    }
-    bool WaitForLine(const QString& line, int count = 1)
-    {
-        return WaitFor([&] { return Lines().count(line) >= count; });
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    int m_nRuns = 0;
-};
 
 class CClientDlgTest : public ::testing::Test {
 protected:
@@ -102,8 +62,19 @@ protected:
                !WaitFor([&] { return Label(IDC_TOTAL_CLIENTS) == "Total Clients: 1"; });
     }
 
+    // Start the server with its log read through a pipe.
+    bool StartServer() { return m_server.StartListening(CServerProcess::EOutput::Capture); }
+    // Wait until the server has logged line, as it writes it.
+    bool ServerLogged(const std::string& line)
+    {
+        return WaitFor([&] {
+            const std::vector<std::string> lines = m_server.Lines();
+            return std::find(lines.begin(), lines.end(), line) != lines.end();
+        });
+    }
+
     CPortLock m_portLock;
-    CLoggedServer m_server;
+    CServerProcess m_server;
     CClientDlg m_dlg;
 };
 
@@ -201,7 +172,7 @@ TEST_F(CClientDlgTest, BusyLogIsDrawnAtMostOnceAFrameAndCompleteBeforeABox)
 
 TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
 {
-    ASSERT_FALSE(m_server.Start());
+    ASSERT_FALSE(StartServer());
     const int result = RunModal(m_dlg, [&] {
         ASSERT_FALSE(Logon());
         const QStringList lines = LogLines(Log());
@@ -235,7 +206,7 @@ TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
         EXPECT_EQ(LogLines(Log()).last(), "Disconnected from server");
         EXPECT_EQ(Users(), "");
         EXPECT_EQ(Label(IDC_TOTAL_CLIENTS), "");
-        ASSERT_TRUE(m_server.WaitForLine(Shown("\\x03guest")));
+        ASSERT_TRUE(ServerLogged("\\x03guest"));
         Click(IDC_DISCONNECT);
         EXPECT_EQ(LogLines(Log()).mid(LogLines(Log()).size() - 2),
                   (QStringList{"Already disconnected!", "Disconnected from server"}));
@@ -252,8 +223,9 @@ TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
         EXPECT_EQ(Label(IDC_BYTES_WRITTEN), QString("Bytes Written: %1").arg(g_bytesWritten));
     });
     EXPECT_EQ(result, QDialog::Rejected);
-    EXPECT_EQ(m_server.Lines().count(Shown("\\x02<guest> hello")), 1);
-    EXPECT_EQ(m_server.Lines().count(Shown("\\x02<guest> again")), 1);
+    const std::vector<std::string> logged = m_server.Lines();
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), "\\x02<guest> hello"), 1);
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), "\\x02<guest> again"), 1);
 }
 
 // Quit, the close box and the window menu's Close sign off before ending.
@@ -269,7 +241,7 @@ class CClientQuitTest : public CClientDlgTest, public ::testing::WithParamInterf
 
 TEST_P(CClientQuitTest, SignsOffThenEnds)
 {
-    ASSERT_FALSE(m_server.Start());
+    ASSERT_FALSE(StartServer());
     const int result = RunModal(m_dlg, [&] {
         ASSERT_FALSE(Logon());
         switch (GetParam()) {
@@ -287,7 +259,7 @@ TEST_P(CClientQuitTest, SignsOffThenEnds)
     });
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(LogLines(Log()).last(), "Disconnected from server");
-    EXPECT_TRUE(m_server.WaitForLine(Shown("\\x03guest")));
+    EXPECT_TRUE(ServerLogged("\\x03guest"));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryTrigger, CClientQuitTest,
@@ -296,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(EveryTrigger, CClientQuitTest,
 
 TEST_F(CClientDlgTest, EscapeEndsWithoutSigningOff)
 {
-    ASSERT_FALSE(m_server.Start());
+    ASSERT_FALSE(StartServer());
     const int result = RunModal(m_dlg, [&] {
         ASSERT_FALSE(Logon());
         ASSERT_TRUE(QTest::qWaitForWindowActive(&m_dlg));
@@ -314,7 +286,7 @@ TEST_F(CClientDlgTest, EscapeEndsWithoutSigningOff)
 
 TEST_F(CClientDlgTest, ServerShutdownLeavesTheWindowOpenForANewLogon)
 {
-    ASSERT_FALSE(m_server.Start());
+    ASSERT_FALSE(StartServer());
     RunModal(m_dlg, [&] {
         ASSERT_FALSE(Logon());
         m_server.Stop();
@@ -325,7 +297,7 @@ TEST_F(CClientDlgTest, ServerShutdownLeavesTheWindowOpenForANewLogon)
         EXPECT_EQ(Users(), "");
         EXPECT_EQ(Label(IDC_TOTAL_CLIENTS), "");
 
-        ASSERT_FALSE(m_server.Start());
+        ASSERT_FALSE(StartServer());
         ASSERT_FALSE(Logon());
         EXPECT_EQ(Users().count('\n'), 1);
     });

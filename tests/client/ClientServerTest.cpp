@@ -46,7 +46,7 @@ struct CPerson {
 
 class ClientServerTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_FALSE(m_server.Start()) << "zephran-server did not start"; }
+    void SetUp() override { ASSERT_FALSE(m_server.StartListening()) << "zephran-server did not start"; }
 
     // Sign on and wait for the server's announcement of this person to reach
     // everyone signed on.
@@ -148,7 +148,7 @@ TEST_F(ClientServerTest, ThreeClientsOutliveTheServerAndSignOnAgain)
     // A new server, a fresh sign-on; the totals go on from where they were.
     const std::int64_t readBefore = g_bytesRead;
     const std::int64_t writtenBefore = g_bytesWritten;
-    ASSERT_FALSE(m_server.Start());
+    ASSERT_FALSE(m_server.StartListening());
     Join(ann, {&ann});
     EXPECT_EQ(ann.Names(), std::vector<std::string>{"Ann"});
     EXPECT_GT(g_bytesRead, readBefore);
