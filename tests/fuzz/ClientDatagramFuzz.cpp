@@ -23,7 +23,9 @@
 #include "ClientLog.h"
 #include "FuzzCheck.h"
 #include "FuzzInput.h"
+#include "Loopback.h"
 #include "LoopbackDatagram.h"
+#include "LoopbackListener.h"
 #include "LoopbackStream.h"
 #include "NetShim.h"
 #include "PollLoop.h"
@@ -122,28 +124,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     ResetNetShim();
     CPollLoop loop;
     CClientLog view;
-    std::uint16_t listenPort = 0;
-    const int listener = ListenLoopback(&listenPort);
-    SetStandInPort(SOCK_STREAM, SIGNON_PORT, listenPort);
+    const CLoopbackListener listener;
+    SetStandInPort(SOCK_STREAM, SIGNON_PORT, listener.Port());
     const CLoopbackDatagram serverUdp;
     SetStandInPort(SOCK_DGRAM, BROADCAST_PORT, serverUdp.Port());
-    int server = -1;
+    CLoopbackStream server;
     SetConnectHook([&](int) {
-        server = AcceptWaiting(listener, 5000);
-        WriteAll(server, script);
+        server = listener.Accept(5000);
+        server.Send(script);
     });
 
     CChatClient client;
     client.Init(&view);
     client.SetSignOnLimit(std::chrono::seconds(5));
     Require(!client.Logon(LoopbackAddress(0), "me"), "sign-on succeeds");
-    const std::string sent = ReadUntilClosed(server, 1000);
-    CloseAbortive(server);
-    ::close(listener);
+    server.SetWait(1000);
+    const std::string sent = server.ReadToEnd();
+    server.Reset();  // closed first by the harness: no port of its own left in TIME_WAIT
     Require(sent.size() >= 2, "port notice sent");
     const std::uint16_t clientPort = ntohs(DecodePortNotice(sent.data() + sent.size() - 2));
     RequireRoom(client.Roster(), model.room);
-    view.m_lines.clear();
+    view.m_log.clear();
 
     while (!in.Empty() && model.connected) {
         const std::string datagram = in.Bytes(in.Word() & kMaxDatagram);
@@ -155,8 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         Require(loop.RunOnce(5000) == 1, "one read notification per datagram");
         Dispatch(model, datagram);
 
-        Require(view.m_lines == model.lines, "log lines");
-        view.m_lines.clear();
+        Require(view.m_log == model.lines, "log lines");
+        view.m_log.clear();
         model.lines.clear();
         RequireRoom(client.Roster(), model.room);
         Require(client.IsConnected() == model.connected, "connection state");

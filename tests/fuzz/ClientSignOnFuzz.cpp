@@ -33,11 +33,14 @@
 #include "ClientLog.h"
 #include "FuzzCheck.h"
 #include "FuzzInput.h"
+#include "Loopback.h"
 #include "LoopbackDatagram.h"
+#include "LoopbackListener.h"
 #include "LoopbackStream.h"
 #include "NetShim.h"
 #include "PollLoop.h"
 #include "Protocol.h"
+#include "StreamEnd.h"
 #include "UserInfo.h"
 #include "Wire.h"
 
@@ -180,21 +183,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     ResetNetShim();
     CPollLoop loop;
     CClientLog view;
-    std::uint16_t listenPort = 0;
-    const int listener = ListenLoopback(&listenPort);
-    SetStandInPort(SOCK_STREAM, SIGNON_PORT, listenPort);
+    const CLoopbackListener listener;
+    SetStandInPort(SOCK_STREAM, SIGNON_PORT, listener.Port());
     const CLoopbackDatagram serverUdp;
     SetStandInPort(SOCK_DGRAM, BROADCAST_PORT, serverUdp.Port());
 
-    // The server's side is queued as soon as the client has connected.
-    int server = -1;
+    // The server's side is queued as soon as the client has connected. A
+    // half-close is left to the shim (CutNextStream), which ends the stream
+    // after its last piece; a reset goes with the connection.
+    CLoopbackStream server;
     CutNextStream(pieces, end == EStreamEnd::HalfClose && !bEndless);
     RepeatAfterPieces(repeat);
     SetConnectHook([&](int) {
-        server = AcceptWaiting(listener, 5000);
-        Require(server >= 0, "harness accepts");
-        WriteAll(server, stream);
-        server = EndStream(server, end);
+        server = listener.Accept(5000);
+        Require(server.IsOpen(), "harness accepts");
+        server.Send(stream);
+        if (end == EStreamEnd::Reset)
+            server.Reset();
     });
 
     {
@@ -228,18 +233,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
                 Require(pNode->pUser->m_ping == it->second, "room entry ping");
             }
         }
-        for (const std::string& line : view.m_lines)
+        for (const std::string& line : view.m_log)
             Require(MayLog(line, answer), "log line from bytes that came", line);
         for (const std::string& message : view.m_messages)
             Require(message == kLostText || bTimedOut || (answer.damaged && message == kBadRoomText) ||
                         (end == EStreamEnd::Reset && message == kConnectText) || MayLog(message, answer),
                     "message", message);
 
-        if (server >= 0) {
+        if (server.IsOpen()) {
             Require(failed == !answer.complete || bTimedOut, "every complete answer signs on");
             if (answer.damaged)
                 Require(view.m_messages == std::vector<std::string>{kBadRoomText}, "damaged room is reported");
-            const std::string sent = ReadUntilClosed(server, 1000);
+            server.SetWait(1000);
+            const std::string sent = server.ReadToEnd();
             std::string expected = EncodeHello(name);
             if (answer.verdict == PROTOCOL_VERSION && !answer.damaged)
                 expected += answer.echoes;
@@ -252,11 +258,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
                 // The notice names the client's datagram socket, which hears the server.
                 serverUdp.SendTo(ntohs(DecodePortNotice(sent.data() + expected.size())), std::string("\x02probe", 7));
                 Require(loop.RunOnce(5000) == 1, "the announced port is the client's");
-                Require(!view.m_lines.empty() && view.m_lines.back() == "probe", "datagram reaches the client");
+                Require(!view.m_log.empty() && view.m_log.back() == "probe", "datagram reaches the client");
             }
-            CloseAbortive(server);
+            // Closed first by the harness: no port of its own left in TIME_WAIT.
+            server.Reset();
         }
     }
-    ::close(listener);
     return 0;
 }

@@ -25,7 +25,7 @@
 #include "NetShim.h"
 #include "PollLoop.h"
 #include "Protocol.h"
-#include "ServerLog.h"
+#include "RecordingView.h"
 #include "Traffic.h"
 #include "UserInfo.h"
 #include "Wire.h"
@@ -132,11 +132,11 @@ void RequireDelivered(CRoomModel& model, const std::vector<CMember>& members)
     }
 }
 
-void RequireLog(CServerLog& view, CRoomModel& model)
+void RequireLog(CRecordingView& view, CRoomModel& model)
 {
-    Require(view.m_lines == model.m_lines, "log lines",
-            std::to_string(view.m_lines.size()) + " vs " + std::to_string(model.m_lines.size()));
-    view.m_lines.clear();
+    Require(view.m_log == model.m_lines, "log lines",
+            std::to_string(view.m_log.size()) + " vs " + std::to_string(model.m_lines.size()));
+    view.m_log.clear();
     model.m_lines.clear();
 }
 
@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
 
     ResetNetShim();
     CPollLoop loop;
-    CServerLog view;
+    CRecordingView view;
     CChatServer server;
     Require(!server.Start(&view), "server starts");
     const std::uint16_t serverPort = StandInPort(SOCK_DGRAM, BROADCAST_PORT);

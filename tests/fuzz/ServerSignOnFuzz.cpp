@@ -39,7 +39,8 @@
 #include "NetShim.h"
 #include "PollLoop.h"
 #include "Protocol.h"
-#include "ServerLog.h"
+#include "StreamEnd.h"
+#include "RecordingView.h"
 #include "Traffic.h"
 #include "UserInfo.h"
 #include "Wire.h"
@@ -95,15 +96,15 @@ struct CSignOn {
 // The harness's own connection to the server. A failure here is the
 // machine's for a moment (a signal, no port free), not the program's: it is
 // tried again, and if it still fails the caller skips the input.
-int ConnectHarness(std::uint16_t port)
+CLoopbackStream ConnectHarness(std::uint16_t port)
 {
     for (int attempt = 0; attempt < 10; ++attempt) {
-        const int fd = ConnectLoopback(port);
-        if (fd >= 0)
-            return fd;
+        CLoopbackStream conn(port);
+        if (conn.IsOpen())
+            return conn;
         std::this_thread::sleep_for(std::chrono::milliseconds(1 << attempt));
     }
-    return -1;
+    return CLoopbackStream();
 }
 
 // Run the loop until it delivers something (at most 5 s): a signal that
@@ -238,7 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
 
     ResetNetShim();
     CPollLoop loop;
-    CServerLog view;
+    CRecordingView view;
     // Each member has a socket of its own, so each has a port of its own.
     std::vector<std::unique_ptr<CLoopbackDatagram>> sinks;
     const std::vector<CMember> room(kMembers, kMembers + members);
@@ -262,21 +263,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     }
     const CSignOn signOn(stream);
     const bool replaces = signOn.joins && namesMember;
-    view.m_lines.clear();
+    view.m_log.clear();
     const std::int64_t readBefore = g_bytesRead;
 
-    int client = ConnectHarness(StandInPort(SOCK_STREAM, SIGNON_PORT));
-    if (client < 0) {
+    CLoopbackStream client = ConnectHarness(StandInPort(SOCK_STREAM, SIGNON_PORT));
+    if (!client.IsOpen()) {
         std::fprintf(stderr, "harness set-up: no connection to the server (%s); input skipped\n", std::strerror(errno));
         return 0;
     }
-    WriteAll(client, stream);
-    client = EndStream(client, end);
+    // A half-close is left to the shim (CutNextStream), which ends the
+    // stream after its last piece; a reset goes with the connection.
+    client.Send(stream);
+    if (end == EStreamEnd::Reset)
+        client.Reset();
     CutNextStream(pieces, end == EStreamEnd::HalfClose);
     // One pass accepts; the connection then waits for its hello, and the
     // next pass reads it to its end and runs the rest of the sign-on.
     Require(NextDelivery(loop) == 1, "one accept notification");
-    if (!view.m_lines.empty())
+    if (!view.m_log.empty())
         Require(NextDelivery(loop) == 1, "one notification ends the sign-on");
 
     const CUserList& roster = *server.GetUserList();
@@ -299,18 +303,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         Require(user.m_addr.sin_addr.s_addr == htonl(INADDR_LOOPBACK), "address is the connection's");
     }
     const char* pReplaced = replaces ? kMembers[named].pName : nullptr;
-    for (const std::string& line : view.m_lines)
+    for (const std::string& line : view.m_log)
         Require(MayLog(line, signOn, pReplaced), "log line from bytes that came", line);
     Require(view.m_messages.empty(), "no message box");
     Require(g_bytesRead - readBefore <= static_cast<std::int64_t>(stream.size()), "no more read than sent");
 
-    if (client >= 0) {
+    if (client.IsOpen()) {
         Require(added == signOn.joins, "every complete sign-on adds its user");
         if (signOn.complete || signOn.tooLong)
             Require(g_bytesRead - readBefore == static_cast<std::int64_t>(signOn.helloSize + (signOn.tooLong ? 0 : 4)),
                     "sign-on bytes read");
-        RequireAnswer(ReadUntilClosed(client, 1000), signOn, room);
-        CloseAbortive(client);
+        client.SetWait(1000);
+        RequireAnswer(client.ReadToEnd(), signOn, room);
+        client.Reset();  // closed first by the harness: no port of its own left in TIME_WAIT
     }
     for (const auto& pSink : sinks)
         pSink->Receive(0, 0);
