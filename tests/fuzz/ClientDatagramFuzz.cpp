@@ -24,12 +24,10 @@
 #include "FuzzCheck.h"
 #include "FuzzInput.h"
 #include "Loopback.h"
-#include "LoopbackDatagram.h"
-#include "LoopbackListener.h"
-#include "LoopbackStream.h"
 #include "NetShim.h"
 #include "PollLoop.h"
 #include "Protocol.h"
+#include "StandInServer.h"
 #include "Traffic.h"
 #include "UserInfo.h"
 #include "Wire.h"
@@ -124,27 +122,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     ResetNetShim();
     CPollLoop loop;
     CClientLog view;
-    const CLoopbackListener listener;
-    SetStandInPort(SOCK_STREAM, SIGNON_PORT, listener.Port());
-    const CLoopbackDatagram serverUdp;
-    SetStandInPort(SOCK_DGRAM, BROADCAST_PORT, serverUdp.Port());
-    CLoopbackStream server;
-    SetConnectHook([&](int) {
-        server = listener.Accept(5000);
-        server.Send(script);
-    });
+    CStandInServer server;
+    server.AnswerConnect(script);
 
     CChatClient client;
     client.Init(&view);
     client.SetSignOnLimit(std::chrono::seconds(5));
     Require(!client.Logon(LoopbackAddress(0), "me"), "sign-on succeeds");
-    server.SetWait(1000);
-    const std::string sent = server.ReadToEnd();
-    server.Reset();  // closed first by the harness: no port of its own left in TIME_WAIT
+    const std::string sent = server.TakeClientBytes();
     Require(sent.size() >= 2, "port notice sent");
     const std::uint16_t clientPort = ntohs(DecodePortNotice(sent.data() + sent.size() - 2));
     RequireRoom(client.Roster(), model.room);
-    view.m_log.clear();
+    view.m_lines.clear();
 
     while (!in.Empty() && model.connected) {
         const std::string datagram = in.Bytes(in.Word() & kMaxDatagram);
@@ -152,16 +141,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         const std::int64_t writtenBefore = g_bytesWritten;
         model.read = 0;
         model.pingAnswers = 0;
-        serverUdp.SendTo(clientPort, datagram);
+        server.Datagrams().SendTo(clientPort, datagram);
         Require(loop.RunOnce(5000) == 1, "one read notification per datagram");
         Dispatch(model, datagram);
 
-        Require(view.m_log == model.lines, "log lines");
-        view.m_log.clear();
+        Require(view.m_lines == model.lines, "log lines");
+        view.m_lines.clear();
         model.lines.clear();
         RequireRoom(client.Roster(), model.room);
         Require(client.IsConnected() == model.connected, "connection state");
-        const std::vector<std::string> answers = serverUdp.Receive(model.pingAnswers, 1000);
+        const std::vector<std::string> answers = server.Datagrams().Receive(model.pingAnswers, 1000);
         Require(answers == std::vector<std::string>(model.pingAnswers, std::string("\x05\0", 2)), "ping answers");
         Require(g_bytesRead - readBefore == model.read, "bytes read");
         Require(g_bytesWritten - writtenBefore == static_cast<std::int64_t>(2 * model.pingAnswers), "bytes written");

@@ -34,13 +34,10 @@
 #include "FuzzCheck.h"
 #include "FuzzInput.h"
 #include "Loopback.h"
-#include "LoopbackDatagram.h"
-#include "LoopbackListener.h"
-#include "LoopbackStream.h"
 #include "NetShim.h"
 #include "PollLoop.h"
 #include "Protocol.h"
-#include "StreamEnd.h"
+#include "StandInServer.h"
 #include "UserInfo.h"
 #include "Wire.h"
 
@@ -152,16 +149,6 @@ std::string Heard(const std::string& stream, const std::string& repeat, std::siz
     return heard;
 }
 
-std::string UserName(CFuzzInput& in)
-{
-    // A name typed into the window never holds a zero byte.
-    std::string name = in.Counted();
-    for (char& c : name)
-        if (c == '\0')
-            c = '0';
-    return name;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t size)
@@ -170,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     const std::uint8_t settings = in.Byte();
     const bool bEndless = (settings & ~1) == 2;
     const EStreamEnd end = bEndless ? EStreamEnd::HalfClose : StreamEndFrom(settings & 1);
-    const std::string name = UserName(in);
+    const std::string name = in.Name();
     std::string stream, lastPiece;
     std::vector<std::size_t> pieces;
     while (!in.Empty()) {
@@ -183,24 +170,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     ResetNetShim();
     CPollLoop loop;
     CClientLog view;
-    const CLoopbackListener listener;
-    SetStandInPort(SOCK_STREAM, SIGNON_PORT, listener.Port());
-    const CLoopbackDatagram serverUdp;
-    SetStandInPort(SOCK_DGRAM, BROADCAST_PORT, serverUdp.Port());
-
-    // The server's side is queued as soon as the client has connected. A
-    // half-close is left to the shim (CutNextStream), which ends the stream
-    // after its last piece; a reset goes with the connection.
-    CLoopbackStream server;
+    CStandInServer server;
     CutNextStream(pieces, end == EStreamEnd::HalfClose && !bEndless);
     RepeatAfterPieces(repeat);
-    SetConnectHook([&](int) {
-        server = listener.Accept(5000);
-        Require(server.IsOpen(), "harness accepts");
-        server.Send(stream);
-        if (end == EStreamEnd::Reset)
-            server.Reset();
-    });
+    server.AnswerConnect(stream, end);
 
     {
         CChatClient client;
@@ -233,19 +206,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
                 Require(pNode->pUser->m_ping == it->second, "room entry ping");
             }
         }
-        for (const std::string& line : view.m_log)
+        for (const std::string& line : view.m_lines)
             Require(MayLog(line, answer), "log line from bytes that came", line);
         for (const std::string& message : view.m_messages)
             Require(message == kLostText || bTimedOut || (answer.damaged && message == kBadRoomText) ||
                         (end == EStreamEnd::Reset && message == kConnectText) || MayLog(message, answer),
                     "message", message);
 
-        if (server.IsOpen()) {
+        if (server.Answered()) {
             Require(failed == !answer.complete || bTimedOut, "every complete answer signs on");
             if (answer.damaged)
                 Require(view.m_messages == std::vector<std::string>{kBadRoomText}, "damaged room is reported");
-            server.SetWait(1000);
-            const std::string sent = server.ReadToEnd();
+            const std::string sent = server.TakeClientBytes();
             std::string expected = EncodeHello(name);
             if (answer.verdict == PROTOCOL_VERSION && !answer.damaged)
                 expected += answer.echoes;
@@ -256,12 +228,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
                     "nothing but the port notice follows");
             if (!failed) {
                 // The notice names the client's datagram socket, which hears the server.
-                serverUdp.SendTo(ntohs(DecodePortNotice(sent.data() + expected.size())), std::string("\x02probe", 7));
+                server.Datagrams().SendTo(ntohs(DecodePortNotice(sent.data() + expected.size())), std::string("\x02probe", 7));
                 Require(loop.RunOnce(5000) == 1, "the announced port is the client's");
-                Require(!view.m_log.empty() && view.m_log.back() == "probe", "datagram reaches the client");
+                Require(!view.m_lines.empty() && view.m_lines.back() == "probe", "datagram reaches the client");
             }
-            // Closed first by the harness: no port of its own left in TIME_WAIT.
-            server.Reset();
         }
     }
     return 0;

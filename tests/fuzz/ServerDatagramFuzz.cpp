@@ -25,7 +25,7 @@
 #include "NetShim.h"
 #include "PollLoop.h"
 #include "Protocol.h"
-#include "RecordingView.h"
+#include "ServerLog.h"
 #include "Traffic.h"
 #include "UserInfo.h"
 #include "Wire.h"
@@ -132,22 +132,12 @@ void RequireDelivered(CRoomModel& model, const std::vector<CMember>& members)
     }
 }
 
-void RequireLog(CRecordingView& view, CRoomModel& model)
+void RequireLog(CServerLog& view, CRoomModel& model)
 {
-    Require(view.m_log == model.m_lines, "log lines",
-            std::to_string(view.m_log.size()) + " vs " + std::to_string(model.m_lines.size()));
-    view.m_log.clear();
+    Require(view.m_lines == model.m_lines, "log lines",
+            std::to_string(view.m_lines.size()) + " vs " + std::to_string(model.m_lines.size()));
+    view.m_lines.clear();
     model.m_lines.clear();
-}
-
-std::string MemberName(CFuzzInput& in)
-{
-    // A signed-on name never holds a zero byte: the hello ends at the first.
-    std::string name = in.Counted();
-    for (char& c : name)
-        if (c == '\0')
-            c = '0';
-    return name;
 }
 
 }  // namespace
@@ -158,12 +148,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     const int memberCount = 1 + (in.Byte() & 3);
     std::vector<CMember> members;
     for (int m = 0; m < memberCount; ++m)
-        members.push_back({MemberName(in), std::make_unique<CLoopbackDatagram>()});
+        members.push_back({in.Name(), std::make_unique<CLoopbackDatagram>()});
     const CLoopbackDatagram stranger;
 
     ResetNetShim();
     CPollLoop loop;
-    CRecordingView view;
+    CServerLog view;
     CChatServer server;
     Require(!server.Start(&view), "server starts");
     const std::uint16_t serverPort = StandInPort(SOCK_DGRAM, BROADCAST_PORT);

@@ -40,7 +40,7 @@
 #include "PollLoop.h"
 #include "Protocol.h"
 #include "StreamEnd.h"
-#include "RecordingView.h"
+#include "ServerLog.h"
 #include "Traffic.h"
 #include "UserInfo.h"
 #include "Wire.h"
@@ -239,7 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
 
     ResetNetShim();
     CPollLoop loop;
-    CRecordingView view;
+    CServerLog view;
     // Each member has a socket of its own, so each has a port of its own.
     std::vector<std::unique_ptr<CLoopbackDatagram>> sinks;
     const std::vector<CMember> room(kMembers, kMembers + members);
@@ -263,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     }
     const CSignOn signOn(stream);
     const bool replaces = signOn.joins && namesMember;
-    view.m_log.clear();
+    view.m_lines.clear();
     const std::int64_t readBefore = g_bytesRead;
 
     CLoopbackStream client = ConnectHarness(StandInPort(SOCK_STREAM, SIGNON_PORT));
@@ -280,7 +280,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     // One pass accepts; the connection then waits for its hello, and the
     // next pass reads it to its end and runs the rest of the sign-on.
     Require(NextDelivery(loop) == 1, "one accept notification");
-    if (!view.m_log.empty())
+    if (!view.m_lines.empty())
         Require(NextDelivery(loop) == 1, "one notification ends the sign-on");
 
     const CUserList& roster = *server.GetUserList();
@@ -303,7 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         Require(user.m_addr.sin_addr.s_addr == htonl(INADDR_LOOPBACK), "address is the connection's");
     }
     const char* pReplaced = replaces ? kMembers[named].pName : nullptr;
-    for (const std::string& line : view.m_log)
+    for (const std::string& line : view.m_lines)
         Require(MayLog(line, signOn, pReplaced), "log line from bytes that came", line);
     Require(view.m_messages.empty(), "no message box");
     Require(g_bytesRead - readBefore <= static_cast<std::int64_t>(stream.size()), "no more read than sent");

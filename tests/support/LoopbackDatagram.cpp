@@ -57,22 +57,22 @@ std::string CLoopbackDatagram::Next(int waitMs) const
 {
     if (!WaitReadable(waitMs))
         return kNone;
-    std::string buf(kLargest, '\0');
-    const ssize_t n = ::recv(m_fd, buf.data(), buf.size(), MSG_DONTWAIT);
-    return n < 0 ? std::string(kNone) : std::string(buf.data(), static_cast<std::size_t>(n));
+    char buf[kLargest];
+    const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
+    return n < 0 ? std::string(kNone) : std::string(buf, static_cast<std::size_t>(n));
 }
 
 std::vector<std::string> CLoopbackDatagram::Receive(std::size_t expect, int waitMs) const
 {
     std::vector<std::string> got;
-    std::string buf(kLargest, '\0');
+    char buf[kLargest];
     for (;;) {
         if (got.size() < expect && !WaitReadable(waitMs))
             break;
-        const ssize_t n = ::recv(m_fd, buf.data(), buf.size(), MSG_DONTWAIT);
+        const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
         if (n < 0)
             break;
-        got.emplace_back(buf.data(), static_cast<std::size_t>(n));
+        got.emplace_back(buf, static_cast<std::size_t>(n));
     }
     return got;
 }

@@ -9,8 +9,11 @@
 
 CLoopbackListener::CLoopbackListener(std::uint16_t port) : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
+    // A fixed port may still have connections of earlier tests waiting out
+    // their close; a port the system picks is free anyway.
     const int on = 1;
-    ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (port != 0)
+        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in local = LoopbackAddress(port);
     socklen_t len = sizeof local;
     if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || ::listen(m_fd, 16) != 0 ||
