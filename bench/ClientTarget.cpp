@@ -61,6 +61,6 @@ bool CHeadlessClient::Await(CLoadLink& link, CLoadReport& report) { return Await
 
 void CHeadlessClient::Settle(std::int64_t lines, int quietMs)
 {
-    while (Shown() < lines && NowNs() - LastShownNs() < quietMs * 1'000'000LL)
-        m_pLoop->RunOnce(10);
+    while (Shown() < lines && NowNs() - LastShownNs() < quietMs * 1'000'000LL && m_pLoop->RunOnce(10) >= 0) {
+    }
 }

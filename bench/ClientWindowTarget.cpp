@@ -77,14 +77,15 @@ void CClientWindowTarget::BeginCount()
 {
     // A few frames, so that the lines queued before are drawn and not counted.
     const std::int64_t until = NowNs() + 100'000'000;
-    while (NowNs() < until)
-        CEventLoop::Current()->RunOnce(10);
+    while (NowNs() < until && CEventLoop::Current()->RunOnce(10) >= 0) {
+    }
     m_nChars = 0;
     CClientTarget::BeginCount();
 }
 
 void CClientWindowTarget::Settle(std::int64_t lines, int quietMs)
 {
-    while (Shown() < lines && NowNs() - LastShownNs() < quietMs * 1'000'000LL)
-        CEventLoop::Current()->RunOnce(10);
+    while (Shown() < lines && NowNs() - LastShownNs() < quietMs * 1'000'000LL &&
+           CEventLoop::Current()->RunOnce(10) >= 0) {
+    }
 }

@@ -83,7 +83,7 @@ TEST(CPollLoopTest, ReusedDescriptorIsNotToldOfTheOldSocketsReadiness)
     ASSERT_LT(a.Handle(), oldFd);  // a is collected first
     Poke(a);
     Poke(*b);
-    loop.RunOnce(1000);
+    ASSERT_GE(loop.RunOnce(1000), 0);
     ASSERT_TRUE(c);
     EXPECT_EQ(c->Handle(), oldFd);
     EXPECT_EQ(c->m_nNotified, 0);
@@ -117,7 +117,7 @@ TEST(CPollLoopTest, OneDatagramPerNotificationUntilDrained)
     for (int i = 0; i < 3; ++i)
         Poke(a);
     for (int pass = 0; pass < 10 && a.m_nNotified < 3; ++pass)
-        loop.RunOnce(1000);
+        ASSERT_GE(loop.RunOnce(1000), 0);
     EXPECT_EQ(a.m_nNotified, 3);
     EXPECT_EQ(loop.RunOnce(0), 0);
 }
