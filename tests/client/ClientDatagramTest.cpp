@@ -18,7 +18,7 @@ const std::string kSentinel = Datagram(2, "sentinel");
 
 }  // namespace
 
-class ClientDatagramTest : public CClientFixture {
+class CClientDatagramTest : public CClientFixture {
 protected:
     void SetUp() override
     {
@@ -52,7 +52,7 @@ protected:
     std::uint16_t m_port = 0;
 };
 
-TEST_F(ClientDatagramTest, PingIsAnsweredWithTypeFiveAndCountedBothWays)
+TEST_F(CClientDatagramTest, PingIsAnsweredWithTypeFiveAndCountedBothWays)
 {
     const std::int64_t readBefore = g_bytesRead;
     const std::int64_t writtenBefore = g_bytesWritten;
@@ -67,7 +67,7 @@ TEST_F(ClientDatagramTest, PingIsAnsweredWithTypeFiveAndCountedBothWays)
     EXPECT_EQ(m_view.m_events.back(), "traffic");
 }
 
-TEST_F(ClientDatagramTest, JoinsGoToTheTopAndOneLeaveRemovesEveryUserOfThatName)
+TEST_F(CClientDatagramTest, JoinsGoToTheTopAndOneLeaveRemovesEveryUserOfThatName)
 {
     const std::int64_t readBefore = g_bytesRead;
     const std::vector<std::string> joins = {Datagram(1, " 15 Ann"), Datagram(1, " 3  Bob"),
@@ -95,7 +95,7 @@ TEST_F(ClientDatagramTest, JoinsGoToTheTopAndOneLeaveRemovesEveryUserOfThatName)
     EXPECT_EQ(g_bytesRead - readBefore, expected);
 }
 
-TEST_F(ClientDatagramTest, ChatTextIsLoggedWithoutTheTypeByteUpToTheZero)
+TEST_F(CClientDatagramTest, ChatTextIsLoggedWithoutTheTypeByteUpToTheZero)
 {
     const std::int64_t readBefore = g_bytesRead;
     const std::string longest = Datagram(2, std::string(509, 'w'));  // 511 bytes, the most that fits
@@ -113,7 +113,7 @@ TEST_F(ClientDatagramTest, ChatTextIsLoggedWithoutTheTypeByteUpToTheZero)
     EXPECT_EQ(g_bytesRead - readBefore, 16 + 8 + 10 + 28 + 511 + static_cast<std::int64_t>(kSentinel.size()));
 }
 
-TEST_F(ClientDatagramTest, FaultyDatagramsAreReportedOrDroppedAndNeverCounted)
+TEST_F(CClientDatagramTest, FaultyDatagramsAreReportedOrDroppedAndNeverCounted)
 {
     const std::int64_t readBefore = g_bytesRead;
     const std::int64_t writtenBefore = g_bytesWritten;
@@ -136,7 +136,7 @@ TEST_F(ClientDatagramTest, FaultyDatagramsAreReportedOrDroppedAndNeverCounted)
     EXPECT_TRUE(m_client.IsConnected());
 }
 
-TEST_F(ClientDatagramTest, DatagramsFromAnyOtherPortNeverReachTheHandlers)
+TEST_F(CClientDatagramTest, DatagramsFromAnyOtherPortNeverReachTheHandlers)
 {
     {
         const CLoopbackDatagram intruder;
@@ -151,7 +151,7 @@ TEST_F(ClientDatagramTest, DatagramsFromAnyOtherPortNeverReachTheHandlers)
     EXPECT_TRUE(m_client.IsConnected());
 }
 
-TEST_F(ClientDatagramTest, LinesGoOutOnlyWhileConnected)
+TEST_F(CClientDatagramTest, LinesGoOutOnlyWhileConnected)
 {
     const std::int64_t writtenBefore = g_bytesWritten;
 
@@ -172,7 +172,7 @@ TEST_F(ClientDatagramTest, LinesGoOutOnlyWhileConnected)
     EXPECT_EQ(g_bytesWritten, writtenAfterLeave);
 }
 
-TEST_F(ClientDatagramTest, DisconnectSendsOneLeaveAndEmptiesTheRoom)
+TEST_F(CClientDatagramTest, DisconnectSendsOneLeaveAndEmptiesTheRoom)
 {
     Send(Datagram(1, " 15 Ann"));
     Send(Datagram(1, " 3 Bob"));
@@ -196,7 +196,7 @@ TEST_F(ClientDatagramTest, DisconnectSendsOneLeaveAndEmptiesTheRoom)
     EXPECT_EQ(g_bytesWritten - writtenBefore, 2);
 }
 
-TEST_F(ClientDatagramTest, LogonWhileConnectedChangesNothing)
+TEST_F(CClientDatagramTest, LogonWhileConnectedChangesNothing)
 {
     Send(Datagram(1, " 4 Ann"));
     ASSERT_TRUE(Pump([&] { return m_client.Roster().m_nCount == 1; }));
@@ -219,7 +219,7 @@ TEST_F(ClientDatagramTest, LogonWhileConnectedChangesNothing)
     ASSERT_TRUE(Settle());
 }
 
-TEST_F(ClientDatagramTest, ShutdownDisconnectsAndLogonSignsOnAfresh)
+TEST_F(CClientDatagramTest, ShutdownDisconnectsAndLogonSignsOnAfresh)
 {
     Send(Datagram(1, " 4 Ann"));
     ASSERT_TRUE(Pump([&] { return m_client.Roster().m_nCount == 1; }));

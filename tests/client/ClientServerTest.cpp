@@ -44,7 +44,7 @@ struct CPerson {
     CChatClient m_client;
 };
 
-class ClientServerTest : public ::testing::Test {
+class CClientServerTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_FALSE(m_server.StartListening()) << "zephran-server did not start"; }
 
@@ -84,7 +84,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ClientServerTest, TwoClientsSignOnChatAndLeave)
+TEST_F(CClientServerTest, TwoClientsSignOnChatAndLeave)
 {
     CPerson ann("Ann");
     CPerson bob("Bob");
@@ -111,7 +111,7 @@ TEST_F(ClientServerTest, TwoClientsSignOnChatAndLeave)
     EXPECT_EQ(m_server.Stop(), 0);
 }
 
-TEST_F(ClientServerTest, ThreeClientsOutliveTheServerAndSignOnAgain)
+TEST_F(CClientServerTest, ThreeClientsOutliveTheServerAndSignOnAgain)
 {
     CPerson ann("Ann");
     CPerson bob("Bob");

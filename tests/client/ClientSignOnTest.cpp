@@ -28,9 +28,9 @@ void AcceptUpToRoom(CLoopbackStream& s)
 
 }  // namespace
 
-using ClientSignOnTest = CClientFixture;
+using CClientSignOnTest = CClientFixture;
 
-TEST_F(ClientSignOnTest, AcceptedSignOnLogsEveryStepAndKeepsTheRoomOldestFirst)
+TEST_F(CClientSignOnTest, AcceptedSignOnLogsEveryStepAndKeepsTheRoomOldestFirst)
 {
     const std::int64_t readBefore = g_bytesRead;
     const std::int64_t writtenBefore = g_bytesWritten;
@@ -71,7 +71,7 @@ TEST_F(ClientSignOnTest, AcceptedSignOnLogsEveryStepAndKeepsTheRoomOldestFirst)
     EXPECT_TRUE(Pump([&] { return m_view.Logged("welcome"); }));
 }
 
-TEST_F(ClientSignOnTest, EmptyNameAndMessagesInPiecesStillSignOn)
+TEST_F(CClientSignOnTest, EmptyNameAndMessagesInPiecesStillSignOn)
 {
     CSignOnRecord seen;
 
@@ -84,7 +84,7 @@ TEST_F(ClientSignOnTest, EmptyNameAndMessagesInPiecesStillSignOn)
     EXPECT_TRUE(m_view.m_messages.empty());
 }
 
-TEST_F(ClientSignOnTest, EntryOfTheLongestNameSignsOn)
+TEST_F(CClientSignOnTest, EntryOfTheLongestNameSignsOn)
 {
     // 510 name bytes: all that a hello of 511 bytes carries. Li is 511.
     const std::string longest(510, 'n');
@@ -96,7 +96,7 @@ TEST_F(ClientSignOnTest, EntryOfTheLongestNameSignsOn)
     EXPECT_EQ(m_view.m_users, std::vector<std::string>{longest + " (9)"});
 }
 
-TEST_F(ClientSignOnTest, EmptyRoomShowsAnEmptyUsersBox)
+TEST_F(CClientSignOnTest, EmptyRoomShowsAnEmptyUsersBox)
 {
     CSignOnRecord seen;
 
@@ -111,7 +111,7 @@ TEST_F(ClientSignOnTest, EmptyRoomShowsAnEmptyUsersBox)
     EXPECT_NE(std::find(clear, m_view.m_events.end(), "users"), m_view.m_events.end());
 }
 
-TEST_F(ClientSignOnTest, RefusedVersionLogsTheVerdictAndFails)
+TEST_F(CClientSignOnTest, RefusedVersionLogsTheVerdictAndFails)
 {
     for (int verdict : {3, 0xFF}) {
         SCOPED_TRACE(verdict);
@@ -145,7 +145,7 @@ TEST_F(ClientSignOnTest, RefusedVersionLogsTheVerdictAndFails)
     }
 }
 
-TEST_F(ClientSignOnTest, SilentServerIsGivenUpAtTheDeadline)
+TEST_F(CClientSignOnTest, SilentServerIsGivenUpAtTheDeadline)
 {
     m_client.SetSignOnLimit(std::chrono::milliseconds(300));
     bool bClientClosed = false;
@@ -162,7 +162,7 @@ TEST_F(ClientSignOnTest, SilentServerIsGivenUpAtTheDeadline)
     EXPECT_FALSE(m_client.IsConnected());
 }
 
-TEST_F(ClientSignOnTest, EndlessRoomIsGivenUpWithinTheLimitKeepingNothing)
+TEST_F(CClientSignOnTest, EndlessRoomIsGivenUpWithinTheLimitKeepingNothing)
 {
     // A room count no server could gather, then small valid entries for as
     // long as the client reads them.
@@ -200,9 +200,9 @@ struct CBrokenSignOn {
 // Names the case in test listings instead of dumping its bytes.
 void PrintTo(const CBrokenSignOn& broken, std::ostream* pOut) { *pOut << broken.label; }
 
-class ClientAbandonTest : public CClientFixture, public ::testing::WithParamInterface<CBrokenSignOn> {};
+class CClientAbandonTest : public CClientFixture, public ::testing::WithParamInterface<CBrokenSignOn> {};
 
-TEST_P(ClientAbandonTest, SaysWhyClosesAndEmptiesTheRoom)
+TEST_P(CClientAbandonTest, SaysWhyClosesAndEmptiesTheRoom)
 {
     const CBrokenSignOn& broken = GetParam();
     bool bClientClosed = false;
@@ -231,7 +231,7 @@ TEST_P(ClientAbandonTest, SaysWhyClosesAndEmptiesTheRoom)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    BrokenServers, ClientAbandonTest,
+    BrokenServers, CClientAbandonTest,
     ::testing::Values(
         CBrokenSignOn{"ClosedBeforeTheRoomCount", "", kLost},
         CBrokenSignOn{"RoomCountCutShort", EncodeInt32(2).substr(0, 3), kLost},
@@ -243,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
         CBrokenSignOn{"PingResultCutShort", EncodeInt32(0) + Bytes({5, 5}) + EncodeInt32(9).substr(0, 2), kLost}),
     [](const ::testing::TestParamInfo<CBrokenSignOn>& info) { return std::string(info.param.label); });
 
-TEST(ClientNoServerTest, RefusedConnectShowsTheServerDownMessage)
+TEST(CClientNoServerTest, RefusedConnectShowsTheServerDownMessage)
 {
     CPortLock lock;  // nothing may listen on SIGNON_PORT meanwhile
     CPollLoop loop;

@@ -55,7 +55,7 @@ int StrangerUntilRefused(CServerProcess& server, const CLoopbackDatagram& strang
 
 }  // namespace
 
-TEST(ZephranServerTest, GuestSignsOnSaysHiAndLeaves)
+TEST(CServerProgramTest, GuestSignsOnSaysHiAndLeaves)
 {
     CPortLock lock;
     CServerProcess server;
@@ -92,7 +92,7 @@ TEST(ZephranServerTest, GuestSignsOnSaysHiAndLeaves)
     EXPECT_EQ(server.Stderr(), "");
 }
 
-TEST(ZephranServerTest, InterruptTerminateAndHangUpShutDownAndExitCleanly)
+TEST(CServerProgramTest, InterruptTerminateAndHangUpShutDownAndExitCleanly)
 {
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(sig);
@@ -111,7 +111,7 @@ TEST(ZephranServerTest, InterruptTerminateAndHangUpShutDownAndExitCleanly)
     }
 }
 
-TEST(ZephranServerTest, AStrangersFloodIsLoggedOnceThenCounted)
+TEST(CServerProgramTest, AStrangersFloodIsLoggedOnceThenCounted)
 {
     CPortLock lock;
     CServerProcess server;
@@ -150,7 +150,7 @@ TEST(ZephranServerTest, AStrangersFloodIsLoggedOnceThenCounted)
 // Nobody reads the server's standard output (a paused terminal, a stuck log
 // collector): the pipe fills, then the server's own buffer, and the relay
 // goes on. The lines that did not fit are counted in the log.
-TEST(ZephranServerTest, RelaysWhileNobodyReadsItsLog)
+TEST(CServerProgramTest, RelaysWhileNobodyReadsItsLog)
 {
     CPortLock lock;
     CServerProcess server;
@@ -186,7 +186,7 @@ TEST(ZephranServerTest, RelaysWhileNobodyReadsItsLog)
     EXPECT_EQ(server.Stop(), 0);
 }
 
-TEST(ZephranServerTest, FailedStartPrintsItsMessagesAndExitsOne)
+TEST(CServerProgramTest, FailedStartPrintsItsMessagesAndExitsOne)
 {
     CPortLock lock;
     const CPortHolder holder(SOCK_DGRAM, BROADCAST_PORT);
@@ -198,7 +198,7 @@ TEST(ZephranServerTest, FailedStartPrintsItsMessagesAndExitsOne)
     EXPECT_EQ(server.Stdout(), "");
 }
 
-TEST(ZephranServerTest, HelpVersionAndUnknownArguments)
+TEST(CServerProgramTest, HelpVersionAndUnknownArguments)
 {
     CPortLock lock;  // a server that ignored its arguments would take the ports
     {
