@@ -7,6 +7,7 @@
 #include "BenchClock.h"
 #include "ChatClient.h"
 #include "ClientView.h"
+#include "Loopback.h"
 #include "PollLoop.h"
 #include "ReportWait.h"
 
@@ -47,9 +48,7 @@ bool CHeadlessClient::Serve(const std::function<void()>& steps)
     CCountingView view(*this);
     CChatClient client;
     client.Init(&view);
-    sockaddr_in server{};
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (client.Logon(server, kBenchClientName))
+    if (client.Logon(LoopbackAddressOnly(), kBenchClientName))
         return true;
     m_pLoop = &loop;
     steps();

@@ -16,6 +16,7 @@
 #include "ClientDlg.h"
 #include "EventLoop.h"
 #include "LoadSide.h"
+#include "Loopback.h"
 #include "ReportWait.h"
 #include "Resources.h"
 
@@ -30,9 +31,7 @@ constexpr int kShownLineChars = 8 + kBenchLineLength + 1;
 bool CClientWindowTarget::Serve(const std::function<void()>& steps)
 {
     CClientDlg dlg;
-    sockaddr_in server{};
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    dlg.SetServerAddress(server);
+    dlg.SetServerAddress(LoopbackAddressOnly());
     dlg.SetUserName(kBenchClientName);
     // Relayed lines are counted as the log box takes them in, by their
     // length: nothing else reaches the log while lines are counted.

@@ -31,9 +31,7 @@ class CClientDlgTest : public ::testing::Test {
 protected:
     CClientDlgTest()
     {
-        sockaddr_in server{};
-        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_dlg.SetServerAddress(server);
+        m_dlg.SetServerAddress(LoopbackAddressOnly());
         m_dlg.SetUserName("guest");
     }
 

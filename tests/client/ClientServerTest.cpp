@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ChatClient.h"
+#include "Loopback.h"
 #include "PollLoop.h"
 #include "RecordingView.h"
 #include "ServerProcess.h"
@@ -26,9 +27,7 @@ struct CPerson {
 
     bool Logon()
     {
-        sockaddr_in addr{};
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return m_client.Logon(addr, m_name);
+        return m_client.Logon(LoopbackAddressOnly(), m_name);
     }
     // The users box without the pings, which the server measures.
     std::vector<std::string> Names() const

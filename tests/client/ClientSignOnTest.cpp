@@ -250,10 +250,7 @@ TEST(CClientNoServerTest, RefusedConnectShowsTheServerDownMessage)
     CRecordingView view;
     CChatClient client;
     client.Init(&view);
-    sockaddr_in addr{};
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-
-    EXPECT_TRUE(client.Logon(addr, "Ann"));
+    EXPECT_TRUE(client.Logon(LoopbackAddressOnly(), "Ann"));
 
     EXPECT_EQ(view.m_log, std::vector<std::string>{"Connecting to server at: 127.0.0.1"});
     EXPECT_EQ(view.m_messages,

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ChatClient.h"
+#include "Loopback.h"
 #include "PollLoop.h"
 #include "RecordingView.h"
 #include "ServerProcess.h"
@@ -89,8 +90,7 @@ TEST(CBurstTest, TenUsersSendingTwoHundredLinesAtOnceIntoARoomOfAHundredLoseNone
     server.SetPipeBytes(1 << 20);
     ASSERT_FALSE(server.StartListening(CServerProcess::EOutput::Capture)) << "zephran-server did not start listening";
 
-    sockaddr_in address{};
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in address = LoopbackAddressOnly();
     std::vector<std::unique_ptr<CMember>> room;
     for (int k = 0; k < kRoom; ++k) {
         auto pMember = std::make_unique<CMember>();

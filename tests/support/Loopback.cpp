@@ -18,6 +18,13 @@ sockaddr_in LoopbackAddress(std::uint16_t port)
     return addr;
 }
 
+sockaddr_in LoopbackAddressOnly()
+{
+    sockaddr_in addr{};
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
 bool IsListening(std::uint16_t port)
 {
     std::ifstream table("/proc/net/tcp");
