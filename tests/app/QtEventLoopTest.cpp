@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "CountingWatcher.h"
 #include "LoopbackDatagram.h"
 #include "QtEventLoop.h"
 #include "TestSupport.h"
@@ -29,14 +30,6 @@ class CCallbackTimer : public CTimer {
 public:
     void OnTimer() override { ++m_nCalls; }
     int m_nCalls = 0;
-};
-
-class CWriteWatcher : public CWatcher {
-public:
-    void OnReadable() override { ++m_nReads; }
-    void OnWritable() override { ++m_nWrites; }
-    int m_nReads = 0;
-    int m_nWrites = 0;
 };
 
 }  // namespace
@@ -172,7 +165,7 @@ void CQtEventLoopTest::TimersAndWritabilityAreDeliveredButNotInsideThePump()
     QCOMPARE(later.m_nCalls, 0);
 
     CLoopbackDatagram udp;
-    CWriteWatcher writer;
+    CCountingWatcher writer;
     QVERIFY(!loop.Watch(udp.Fd(), &writer, CEventLoop::WATCH_WRITE));
     QVERIFY(PumpUntil(loop, [&] { return writer.m_nWrites > 0; }));
     QCOMPARE(writer.m_nReads, 0);

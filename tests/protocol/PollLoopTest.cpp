@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AsyncSocket.h"
+#include "CountingWatcher.h"
 #include "LoopbackPeers.h"
 #include "PollLoop.h"
 
@@ -37,14 +38,6 @@ public:
 private:
     std::vector<int>& m_log;
     int m_nId;
-};
-
-class CWritableProbe : public CWatcher {
-public:
-    void OnReadable() override { ++m_nReads; }
-    void OnWritable() override { ++m_nWrites; }
-    int m_nReads = 0;
-    int m_nWrites = 0;
 };
 
 }  // namespace
@@ -170,7 +163,7 @@ TEST(CPollLoopTest, WritableInterestIsToldApartFromReadable)
     CPollLoop loop;
     CAsyncSocket udp;
     ASSERT_FALSE(udp.Create(0, SOCK_DGRAM, 0));
-    CWritableProbe probe;
+    CCountingWatcher probe;
     ASSERT_FALSE(loop.Watch(udp.Handle(), &probe, CEventLoop::WATCH_WRITE));
     EXPECT_EQ(loop.RunOnce(1000), 1);
     EXPECT_EQ(probe.m_nWrites, 1);
@@ -193,7 +186,7 @@ TEST(CPollLoopTest, BrokenWaitIsReportedRatherThanTakenForAQuietPass)
     for (int& fd : spare)
         ASSERT_GE(fd = ::dup(STDERR_FILENO), 0);
     CPollLoop loop;
-    CWritableProbe probe;
+    CCountingWatcher probe;
     std::vector<std::unique_ptr<CAsyncSocket>> sockets;
     for (int i = 0; i < 64; ++i) {
         sockets.push_back(std::make_unique<CAsyncSocket>());
