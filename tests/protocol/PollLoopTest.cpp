@@ -10,8 +10,8 @@
 
 #include "AsyncSocket.h"
 #include "CountingWatcher.h"
-#include "LoopbackPeers.h"
 #include "PollLoop.h"
+#include "Probe.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "AsyncSocket.h"
-#include "LoopbackPeers.h"
 #include "LoopbackStream.h"
 #include "PollLoop.h"
+#include "Probe.h"
 #include "Protocol.h"
 #include "Socket.h"
 
