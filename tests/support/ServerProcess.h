@@ -20,6 +20,7 @@ public:
         CaptureBoth  // both read through pipes
     };
 
+    // program: this build's zephran-server unless told otherwise.
     explicit CServerProcess(std::string program = ZEPHRAN_SERVER_PATH) : m_program(std::move(program)) {}
     ~CServerProcess();
     CServerProcess(const CServerProcess&) = delete;
