@@ -23,7 +23,7 @@ public:
     // Safe from inside fd's own notification: the notifiers are switched off
     // at once and deleted when control is back in the Qt loop.
     void Unwatch(int fd) override;
-    int RunOnce(int timeoutMs) override;
+    [[nodiscard]] int RunOnce(int timeoutMs) override;
     // Repaints, Qt's own timers and posted events only: no user input, no
     // socket notification (the notifiers are off while it runs) and no timer
     // of the seam (they wait for the pump to end).

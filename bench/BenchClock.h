@@ -1,15 +1,17 @@
 #pragma once
 // Clocks and gauges of the relay benchmark: one monotonic clock that both of
-// its processes read alike, the calling process's CPU time and its resident
-// set. Plain functions; nothing is owned.
+// its processes read alike, the CPU time of this process and of another, and
+// the resident set. Plain functions; nothing is owned.
 
 #include <malloc.h>
 #include <sys/resource.h>
+#include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Nanoseconds of CLOCK_MONOTONIC: the same clock in every process, so the
 // load process can stamp an arrival that the server process compares with
@@ -27,6 +29,21 @@ inline std::int64_t CpuNs()
     timespec ts{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// CPU time of another process of this machine that runs one thread (a child
+// such as the room's server), or 0 once it is gone.
+inline std::int64_t ProcessCpuNs(pid_t pid)
+{
+    // The first field: nanoseconds on a processor.
+    long long ns = 0;
+    const std::string path = "/proc/" + std::to_string(pid) + "/schedstat";
+    if (std::FILE* pFile = std::fopen(path.c_str(), "r")) {
+        if (std::fscanf(pFile, "%lld", &ns) != 1)
+            ns = 0;
+        std::fclose(pFile);
+    }
+    return ns;
 }
 
 // Resident set of the calling process in bytes.

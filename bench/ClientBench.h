@@ -2,8 +2,8 @@
 // The relay benchmark's client rows: one client under measurement in a room
 // whose other members, the load process's, send as fast as the relay carries
 // their lines; how many lines a second the client shows against the relay,
-// and what it costs. The room's server runs in a process of its own. Does
-// not own the link, the server or the targets.
+// and what it costs. The room's server, zephran-server, runs in a process of
+// its own. Does not own the link, the server or the targets.
 
 #include <cstdint>
 #include <string>
@@ -12,11 +12,11 @@
 #include "LoadLink.h"
 
 class CClientTarget;
-class CRoomServer;
+class CServerProcess;
 
 class CClientBench {
 public:
-    CClientBench(CLoadLink& link, CRoomServer& room) : m_link(link), m_room(room) {}
+    CClientBench(CLoadLink& link, CServerProcess& room) : m_link(link), m_room(room) {}
 
     // Every room size with one target. True if the server or the client did
     // not start, or the load process went.
@@ -43,6 +43,6 @@ private:
     bool RelayPhase(CClientTarget& target, int n, CRow& row);
 
     CLoadLink& m_link;
-    CRoomServer& m_room;
+    CServerProcess& m_room;
     std::vector<CRow> m_rows;
 };

@@ -7,6 +7,7 @@
 #include "BenchClock.h"
 #include "ChatClient.h"
 #include "ClientView.h"
+#include "Loopback.h"
 #include "PollLoop.h"
 #include "ReportWait.h"
 
@@ -47,9 +48,7 @@ bool CHeadlessClient::Serve(const std::function<void()>& steps)
     CCountingView view(*this);
     CChatClient client;
     client.Init(&view);
-    sockaddr_in server{};
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (client.Logon(server, kBenchClientName))
+    if (client.Logon(LoopbackAddressOnly(), kBenchClientName))
         return true;
     m_pLoop = &loop;
     steps();
@@ -61,6 +60,6 @@ bool CHeadlessClient::Await(CLoadLink& link, CLoadReport& report) { return Await
 
 void CHeadlessClient::Settle(std::int64_t lines, int quietMs)
 {
-    while (Shown() < lines && NowNs() - LastShownNs() < quietMs * 1'000'000LL)
-        m_pLoop->RunOnce(10);
+    while (Shown() < lines && NowNs() - LastShownNs() < quietMs * 1'000'000LL && m_pLoop->RunOnce(10) >= 0) {
+    }
 }

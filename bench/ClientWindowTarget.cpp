@@ -16,6 +16,7 @@
 #include "ClientDlg.h"
 #include "EventLoop.h"
 #include "LoadSide.h"
+#include "Loopback.h"
 #include "ReportWait.h"
 #include "Resources.h"
 
@@ -30,9 +31,7 @@ constexpr int kShownLineChars = 8 + kBenchLineLength + 1;
 bool CClientWindowTarget::Serve(const std::function<void()>& steps)
 {
     CClientDlg dlg;
-    sockaddr_in server{};
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    dlg.SetServerAddress(server);
+    dlg.SetServerAddress(LoopbackAddressOnly());
     dlg.SetUserName(kBenchClientName);
     // Relayed lines are counted as the log box takes them in, by their
     // length: nothing else reaches the log while lines are counted.
@@ -77,14 +76,15 @@ void CClientWindowTarget::BeginCount()
 {
     // A few frames, so that the lines queued before are drawn and not counted.
     const std::int64_t until = NowNs() + 100'000'000;
-    while (NowNs() < until)
-        CEventLoop::Current()->RunOnce(10);
+    while (NowNs() < until && CEventLoop::Current()->RunOnce(10) >= 0) {
+    }
     m_nChars = 0;
     CClientTarget::BeginCount();
 }
 
 void CClientWindowTarget::Settle(std::int64_t lines, int quietMs)
 {
-    while (Shown() < lines && NowNs() - LastShownNs() < quietMs * 1'000'000LL)
-        CEventLoop::Current()->RunOnce(10);
+    while (Shown() < lines && NowNs() - LastShownNs() < quietMs * 1'000'000LL &&
+           CEventLoop::Current()->RunOnce(10) >= 0) {
+    }
 }

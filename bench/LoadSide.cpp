@@ -1,9 +1,7 @@
 #include "LoadSide.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,7 +12,9 @@
 #include <thread>
 
 #include "BenchClock.h"
+#include "Loopback.h"
 #include "Protocol.h"
+#include "RawSignOn.h"
 
 namespace {
 
@@ -26,112 +26,15 @@ constexpr std::int64_t kMs = 1'000'000;
 constexpr std::int64_t kStallNs = 200 * kMs;   // no arrival: lines in flight are lost
 constexpr std::int64_t kQuietNs = 1000 * kMs;  // no arrival after all was sent: done
 
-// Reads a sign-on stream in large pieces and hands out exact counts.
-class CStreamReader {
-public:
-    explicit CStreamReader(int fd) : m_fd(fd) {}
-    bool Read(void* pOut, std::size_t count)  // true if the stream failed first
-    {
-        auto* pDest = static_cast<char*>(pOut);
-        while (count > 0) {
-            if (m_begin == m_end && Fill())
-                return true;
-            const std::size_t take = std::min(count, m_end - m_begin);
-            std::memcpy(pDest, m_buf + m_begin, take);
-            m_begin += take;
-            pDest += take;
-            count -= take;
-        }
-        return false;
-    }
-    bool Skip(std::size_t count)
-    {
-        char scrap[512];
-        while (count > 0) {
-            const std::size_t take = std::min(count, sizeof scrap);
-            if (Read(scrap, take))
-                return true;
-            count -= take;
-        }
-        return false;
-    }
-    bool AtEnd() { return m_begin == m_end && Fill(); }
-
-private:
-    bool Fill()
-    {
-        ssize_t n;
-        do
-            n = ::recv(m_fd, m_buf, sizeof m_buf, 0);
-        while (n < 0 && errno == EINTR);
-        m_begin = 0;
-        m_end = n > 0 ? static_cast<std::size_t>(n) : 0;
-        return n <= 0;
-    }
-
-    int m_fd;
-    char m_buf[65536];
-    std::size_t m_begin = 0, m_end = 0;
-};
-
-bool SendAll(int fd, const void* pData, std::size_t len)
+// Member k's name, as the relayed lines carry it.
+std::string MemberName(int k)
 {
-    return ::send(fd, pData, len, MSG_NOSIGNAL) != static_cast<ssize_t>(len);
-}
-
-// The client's side of one whole sign-on, as a client does it: hello, the
-// verdict and the room, both echoes, the ping result, the port notice, then
-// the server's close. True if it failed.
-bool SignOnMember(int index, std::uint16_t portNetworkOrder)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return true;
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    const timeval limit{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    const sockaddr_in server = Loopback(SIGNON_PORT);
-
-    bool failed = ::connect(fd, reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0;
     char name[16];
-    const int nameLen = std::snprintf(name, sizeof name, "u%04d", index);
-    std::string hello(1, static_cast<char>(PROTOCOL_VERSION));
-    hello.append(name, static_cast<std::size_t>(nameLen));
-    hello.push_back('\0');
-    failed = failed || SendAll(fd, hello.data(), hello.size());
-
-    CStreamReader in(fd);
-    unsigned char verdict = 0;
-    std::int32_t count = 0;
-    failed = failed || in.Read(&verdict, 1) || verdict != PROTOCOL_VERSION || in.Read(&count, 4);
-    for (std::int32_t k = 0; !failed && k < count; ++k) {
-        std::int32_t length = 0;
-        failed = in.Read(&length, 4) || length < 0 || in.Skip(static_cast<std::size_t>(length) + 4);
-    }
-    for (int round = 0; !failed && round < 2; ++round) {
-        char echo = 0;
-        failed = in.Read(&echo, 1) || SendAll(fd, &echo, 1);
-    }
-    std::int32_t ping = 0;
-    failed = failed || in.Read(&ping, 4) || SendAll(fd, &portNetworkOrder, 2);
-    // The server closes once it has the notice; after that it announces.
-    failed = failed || !in.AtEnd();
-    ::close(fd);
-    return failed;
+    std::snprintf(name, sizeof name, "u%04d", k);
+    return name;
 }
 
 }  // namespace
-
-sockaddr_in Loopback(std::uint16_t port)
-{
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
 
 void FormatBenchLine(char* pOut, std::int32_t seq)
 {
@@ -148,12 +51,7 @@ int FormatBenchRelay(char* pOut, int sender, std::int32_t seq)
 
 CLoadSide::CLoadSide(int controlFd) : m_link(controlFd), m_epoll(::epoll_create1(EPOLL_CLOEXEC)) {}
 
-CLoadSide::~CLoadSide()
-{
-    for (CMember& member : m_members)
-        ::close(member.fd);
-    ::close(m_epoll);
-}
+CLoadSide::~CLoadSide() { ::close(m_epoll); }
 
 int CLoadSide::Run()
 {
@@ -194,30 +92,21 @@ bool CLoadSide::Open(int count)
 {
     while (static_cast<int>(m_members.size()) < count) {
         CMember member;
-        member.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (member.fd < 0) {
+        member.pSocket = std::make_unique<CLoopbackDatagram>();
+        if (!member.pSocket->Bound()) {
             std::perror("load: socket");
             return true;
         }
         // As root the buffer may pass net.core.rmem_max; otherwise it is
         // capped there.
-        if (::setsockopt(member.fd, SOL_SOCKET, SO_RCVBUFFORCE, &kMemberBuffer, sizeof kMemberBuffer) != 0)
-            ::setsockopt(member.fd, SOL_SOCKET, SO_RCVBUF, &kMemberBuffer, sizeof kMemberBuffer);
+        member.pSocket->SetReceiveBuffer(kMemberBuffer);
         const int on = 1;
-        ::setsockopt(member.fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
-        sockaddr_in local = Loopback(0);
-        socklen_t len = sizeof local;
-        if (::bind(member.fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-            ::getsockname(member.fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
-            std::perror("load: bind");
-            ::close(member.fd);
-            return true;
-        }
-        member.port = local.sin_port;
+        ::setsockopt(member.pSocket->Fd(), SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+        member.port = member.pSocket->PortNetworkOrder();
         epoll_event ev{};
         ev.events = EPOLLIN;
         ev.data.u32 = static_cast<std::uint32_t>(m_members.size());
-        ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, member.fd, &ev);
+        ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, member.pSocket->Fd(), &ev);
         m_members.push_back(std::move(member));
     }
     return false;
@@ -265,7 +154,7 @@ int CLoadSide::Poll(int timeoutMs)
             msgs[i].msg_hdr.msg_control = controls[i];
             msgs[i].msg_hdr.msg_controllen = sizeof controls[i];
         }
-        const int got = ::recvmmsg(member.fd, msgs, kBatch, MSG_DONTWAIT, nullptr);
+        const int got = ::recvmmsg(member.pSocket->Fd(), msgs, kBatch, MSG_DONTWAIT, nullptr);
         for (int i = 0; i < got; ++i) {
             for (cmsghdr* pCmsg = CMSG_FIRSTHDR(&msgs[i].msg_hdr); pCmsg; pCmsg = CMSG_NXTHDR(&msgs[i].msg_hdr, pCmsg))
                 if (pCmsg->cmsg_level == SOL_SOCKET && pCmsg->cmsg_type == SO_RXQ_OVFL)
@@ -347,7 +236,8 @@ CLoadReport CLoadSide::SignOn(const CLoadCommand& cmd)
     std::atomic<std::int64_t> signedNs{0};
     std::thread signer([&] {
         for (int k = 0; k < cmd.nMembers; ++k)
-            if (SignOnMember(k, m_members[static_cast<std::size_t>(k)].port))
+            if (CRawSignOn(CSignOnPlan{MemberName(k), m_members[static_cast<std::size_t>(k)].port}).Run() !=
+                ESignOn::Completed)
                 ++failures;
         signedNs = NowNs();
         done = true;
@@ -368,15 +258,15 @@ CLoadReport CLoadSide::SignOn(const CLoadCommand& cmd)
 
 void CLoadSide::FillSenders(const CLoadCommand& cmd)
 {
-    const sockaddr_in server = Loopback(BROADCAST_PORT);
+    const sockaddr_in server = LoopbackAddress(BROADCAST_PORT);
     char datagram[kBenchLineLength + 2];
     datagram[0] = HDR_CHAT;
     for (int s = 0; s < cmd.nSenders; ++s) {
         CMember& member = m_members[static_cast<std::size_t>(s)];
         while (member.sent < cmd.nLines && (cmd.nWindow == 0 || member.inFlight < cmd.nWindow)) {
             FormatBenchLine(datagram + 1, member.sent);
-            if (::sendto(member.fd, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&server),
-                         sizeof server) != static_cast<ssize_t>(sizeof datagram))
+            if (::sendto(member.pSocket->Fd(), datagram, sizeof datagram, MSG_DONTWAIT,
+                         reinterpret_cast<const sockaddr*>(&server), sizeof server) != static_cast<ssize_t>(sizeof datagram))
                 break;  // tried again at the next fill
             ++member.sent;
             ++member.inFlight;

@@ -5,13 +5,12 @@
 // counts what every member receives, stamping the arrival that completes
 // each phase. Commanded over a CLoadLink; owns its sockets.
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "LoadLink.h"
+#include "LoopbackDatagram.h"
 
 class CLoadSide {
 public:
@@ -27,7 +26,7 @@ private:
     enum class ECount { Nothing, Joins, Relays };
 
     struct CMember {
-        int fd = -1;
+        std::unique_ptr<CLoopbackDatagram> pSocket;
         std::uint16_t port = 0;              // network order
         std::uint32_t drops = 0;             // the socket's own overflow count
         std::vector<std::int32_t> lastSeq;   // per sender: the last line seen
@@ -58,9 +57,6 @@ private:
     std::int64_t m_completeNs = 0;  // the arrival that made m_received reach m_expected
     std::int64_t m_startNs = 0;
 };
-
-// 127.0.0.1 and a port (host order) as a socket address.
-sockaddr_in Loopback(std::uint16_t port);
 
 // The line that member `sender` sends as its number `seq`: the text of a
 // HDR_CHAT datagram, 38 bytes, so that its relay is 48 bytes on the wire.

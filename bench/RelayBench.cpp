@@ -1,5 +1,6 @@
 #include "RelayBench.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include "BenchClock.h"
 #include "LoadSide.h"
+#include "Loopback.h"
 #include "ServerTarget.h"
 
 namespace {
@@ -68,11 +70,8 @@ void CRelayBench::MeasureLimit(CLimit& limit, bool batched)
 
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     std::vector<sockaddr_in> to(static_cast<std::size_t>(n));
-    for (int m = 0; m < n; ++m) {
-        to[static_cast<std::size_t>(m)].sin_family = AF_INET;
-        to[static_cast<std::size_t>(m)].sin_port = m_ports[static_cast<std::size_t>(m)];
-        to[static_cast<std::size_t>(m)].sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    }
+    for (int m = 0; m < n; ++m)
+        to[static_cast<std::size_t>(m)] = LoopbackAddress(ntohs(m_ports[static_cast<std::size_t>(m)]));
     std::vector<mmsghdr> msgs(static_cast<std::size_t>(std::min(n, kMaxBatch)));
     char datagram[64];
     iovec iov{datagram, 0};

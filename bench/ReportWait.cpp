@@ -28,9 +28,12 @@ bool AwaitReport(CEventLoop& loop, CLoadLink& link, CLoadReport& report)
     CReportWatcher watcher(link, report);
     if (loop.Watch(link.Fd(), &watcher))
         return true;
-    // As a program runs: one pass after another, waiting without bound.
-    while (!watcher.m_bDone)
-        loop.RunOnce(-1);
+    // As a program runs: one pass after another, waiting without bound. A
+    // loop whose wait fails would fail again at once: give up instead of
+    // spinning.
+    bool bLoopFailed = false;
+    while (!watcher.m_bDone && !bLoopFailed)
+        bLoopFailed = loop.RunOnce(-1) < 0;
     loop.Unwatch(link.Fd());
-    return watcher.m_bFailed;
+    return watcher.m_bFailed || bLoopFailed;
 }

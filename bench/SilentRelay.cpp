@@ -15,10 +15,11 @@
 
 #include "BenchClock.h"
 #include "LoadLink.h"
-#include "LoadSide.h"
+#include "Loopback.h"
+#include "LoopbackDatagram.h"
 #include "Protocol.h"
+#include "RawSignOn.h"
 #include "ServerTarget.h"
-#include "SoakSignOn.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ constexpr int kMemberBuffer = 32 << 20;
 int OpenSilent()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    const sockaddr_in to = Loopback(SIGNON_PORT);
+    const sockaddr_in to = LoopbackAddress(SIGNON_PORT);
     if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0 && errno != EINPROGRESS) {
         ::close(fd);
         return -1;
@@ -62,19 +63,12 @@ struct CMemberRun {
 // the silent ones go and wait for the lines still owed.
 void RunMember(int silentCount, CMemberRun& run)
 {
-    const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (::setsockopt(udp, SOL_SOCKET, SO_RCVBUFFORCE, &kMemberBuffer, sizeof kMemberBuffer) != 0)
-        ::setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &kMemberBuffer, sizeof kMemberBuffer);
-    sockaddr_in local = Loopback(0);
-    socklen_t len = sizeof local;
-    const sockaddr_in server = Loopback(BROADCAST_PORT);
-    if (udp < 0 || ::bind(udp, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-        ::connect(udp, reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0 ||
-        ::getsockname(udp, reinterpret_cast<sockaddr*>(&local), &len) != 0 ||
-        SignOn(CSignOnPlan{kName, local.sin_port}) != ESignOn::Completed) {
+    const CLoopbackDatagram member;
+    member.SetReceiveBuffer(kMemberBuffer);
+    const int udp = member.Fd();
+    if (!member.Bound() || member.Connect(BROADCAST_PORT) ||
+        CRawSignOn(CSignOnPlan{kName, member.PortNetworkOrder()}).Run() != ESignOn::Completed) {
         run.signOnFailed = true;
-        if (udp >= 0)
-            ::close(udp);
         return;
     }
 
@@ -85,7 +79,7 @@ void RunMember(int silentCount, CMemberRun& run)
     auto readRelays = [&] {
         char buf[600];
         ssize_t n;
-        while ((n = ::recv(udp, buf, sizeof buf - 1, 0)) > 0) {
+        while ((n = ::recv(udp, buf, sizeof buf - 1, MSG_DONTWAIT)) > 0) {
             buf[n] = '\0';
             if (std::strncmp(buf, relayHead.c_str(), relayHead.size()) != 0)
                 continue;  // the member's own join announcements
@@ -106,7 +100,7 @@ void RunMember(int silentCount, CMemberRun& run)
                                         run.sentNs.size());
             run.sentNs.push_back(NowNs());
             run.delayNs.push_back(-1);
-            ::send(udp, line, static_cast<std::size_t>(n) + 1, 0);
+            ::send(udp, line, static_cast<std::size_t>(n) + 1, MSG_DONTWAIT);
             nextLine += kLineGapNs;
         }
         std::vector<pollfd> fds{{udp, POLLIN, 0}};
@@ -135,7 +129,6 @@ void RunMember(int silentCount, CMemberRun& run)
         ::poll(&p, 1, 50);
         readRelays();
     }
-    ::close(udp);
 }
 
 }  // namespace

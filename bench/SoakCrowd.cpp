@@ -1,12 +1,9 @@
 #include "SoakCrowd.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "Protocol.h"
-#include "SoakSignOn.h"
+#include "RawSignOn.h"
 
 namespace {
 
@@ -15,19 +12,6 @@ namespace {
 // that went away would: were it free, a new user's socket could get it and
 // then share the ghost's record, receiving every line twice.
 constexpr int kGhosts = 2;
-
-int BoundDatagramSocket(std::uint16_t* pPortNet)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof local;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len);
-    *pPortNet = local.sin_port;
-    return fd;
-}
 
 }  // namespace
 
@@ -38,21 +22,13 @@ CSoakCrowd::CSoakCrowd(int members, unsigned seed) : m_random(seed)
         // Any bytes at all after the 'h' that tells the soak's users whose
         // lines these are.
         member.name = "h" + std::to_string(i) + Bytes(m_random() % 24);
-        member.udp = BoundDatagramSocket(&member.portNet);
-        member.deaf = i % 4 == 1;
-        m_members.push_back(member);
+        member.pUdp = std::make_unique<CLoopbackDatagram>();
+        member.bDeaf = i % 4 == 1;
+        m_members.push_back(std::move(member));
     }
-    std::uint16_t unused;
-    m_stranger = BoundDatagramSocket(&unused);
 }
 
-CSoakCrowd::~CSoakCrowd()
-{
-    Join();
-    for (CMember& member : m_members)
-        ::close(member.udp);
-    ::close(m_stranger);
-}
+CSoakCrowd::~CSoakCrowd() { Join(); }
 
 void CSoakCrowd::Start(Clock::time_point until)
 {
@@ -78,19 +54,10 @@ std::string CSoakCrowd::Bytes(std::size_t size)
     return bytes;
 }
 
-void CSoakCrowd::SendFrom(int fd, const std::string& bytes)
-{
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(BROADCAST_PORT);
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&server), sizeof server);
-}
-
 void CSoakCrowd::SignOnMember(CMember& member)
 {
-    if (SignOn(CSignOnPlan{member.name, member.portNet}) == ESignOn::Completed) {
-        member.in = true;
+    if (CRawSignOn(CSignOnPlan{member.name, member.pUdp->PortNetworkOrder()}).Run() == ESignOn::Completed) {
+        member.bIn = true;
         ++m_counts.signOns;
     } else {
         ++m_counts.failed;
@@ -102,12 +69,12 @@ void CSoakCrowd::VanishHalfWay()
 {
     CSignOnPlan plan;
     plan.name = "v" + Bytes(m_random() % 40);
-    plan.udpPortNet = static_cast<std::uint16_t>(m_random());
+    plan.portNet = static_cast<std::uint16_t>(m_random());
     plan.vanish = static_cast<EVanish>(1 + m_random() % (kVanishStages - 1));
-    plan.reset = m_random() % 2 == 0;
+    plan.bReset = m_random() % 2 == 0;
     // A stall holds the server, which serves one sign-on at a time: rare.
     plan.stallMs = m_random() % 100 == 0 ? 20 + static_cast<int>(m_random() % 180) : 0;
-    switch (SignOn(plan)) {
+    switch (CRawSignOn(plan).Run()) {
     case ESignOn::Vanished:
         ++m_counts.vanished;
         break;
@@ -129,39 +96,39 @@ void CSoakCrowd::Act(CMember& member)
         std::string datagram = type + Bytes(m_random() % 60);
         if (m_random() % 2)
             datagram += '\0' + Bytes(m_random() % 20);
-        SendFrom(member.udp, datagram);
+        member.pUdp->SendToServer(datagram);
         ++m_counts.garbage;
     } else if (roll < 40) {
         const std::size_t size = m_random() % 20 == 0 ? 65000 : 512 + m_random() % 1500;
-        SendFrom(member.udp, static_cast<char>(m_random()) + Bytes(size - 1));
+        member.pUdp->SendToServer(static_cast<char>(m_random()) + Bytes(size - 1));
         ++m_counts.oversize;
     } else if (roll < 45) {
-        SendFrom(member.udp, std::string());
+        member.pUdp->SendToServer(std::string());
         ++m_counts.empty;
     } else if (roll < 55) {
-        SendFrom(member.udp, std::string(1, HDR_PING) + (m_random() % 2 ? std::string(1, '\0') : Bytes(5)));
+        member.pUdp->SendToServer(std::string(1, HDR_PING) + (m_random() % 2 ? std::string(1, '\0') : Bytes(5)));
         ++m_counts.pings;
     } else if (roll < 58) {
         // Up to the longest chat a client may send; its relay may be too long
         // for a client to receive, which the server does not check.
-        SendFrom(member.udp, HDR_CHAT + Bytes(1 + m_random() % 509) + '\0');
+        member.pUdp->SendToServer(HDR_CHAT + Bytes(1 + m_random() % 509) + '\0');
         ++m_counts.chats;
     } else if (roll < 68) {
-        SendFrom(m_stranger, static_cast<char>(m_random() % 8) + Bytes(m_random() % 40) + '\0');
+        m_stranger.SendToServer(static_cast<char>(m_random() % 8) + Bytes(m_random() % 40) + '\0');
         ++m_counts.strangers;
     } else if (roll < 70) {
-        SendFrom(member.udp, HDR_LEAVE + Bytes(m_random() % 20) + '\0');
-        member.in = false;
+        member.pUdp->SendToServer(HDR_LEAVE + Bytes(m_random() % 20) + '\0');
+        member.bIn = false;
         member.rejoinAt = Clock::now() + std::chrono::milliseconds(200 + m_random() % 1800);
         ++m_counts.leaves;
     } else if (roll < 85) {
         VanishHalfWay();
     } else if (roll < 90) {
-        CSignOnPlan plan{"old" + Bytes(m_random() % 10), member.portNet};
+        CSignOnPlan plan{"old" + Bytes(m_random() % 10), member.pUdp->PortNetworkOrder()};
         do
             plan.version = static_cast<unsigned char>(m_random());
         while (plan.version == PROTOCOL_VERSION);
-        if (SignOn(plan) == ESignOn::Refused)
+        if (CRawSignOn(plan).Run() == ESignOn::Refused)
             ++m_counts.refused;
         else
             ++m_counts.failed;
@@ -173,19 +140,19 @@ void CSoakCrowd::Run(Clock::time_point until)
     for (CMember& member : m_members)
         SignOnMember(member);
     for (int i = 0; i < kGhosts && i < static_cast<int>(m_members.size()); ++i) {
-        m_members[static_cast<std::size_t>(i)].ghost = true;
-        m_members[static_cast<std::size_t>(i)].deaf = true;
+        m_members[static_cast<std::size_t>(i)].bGhost = true;
+        m_members[static_cast<std::size_t>(i)].bDeaf = true;
     }
 
     static char sink[65536];
     while (Clock::now() < until) {
         CMember& member = m_members[m_random() % m_members.size()];
-        if (member.in && !member.ghost)
+        if (member.bIn && !member.bGhost)
             Act(member);
-        else if (!member.in && Clock::now() >= member.rejoinAt)
+        else if (!member.bIn && Clock::now() >= member.rejoinAt)
             SignOnMember(member);
         for (CMember& reader : m_members)
-            while (!reader.deaf && ::recv(reader.udp, sink, sizeof sink, MSG_DONTWAIT) >= 0) {
+            while (!reader.bDeaf && ::recv(reader.pUdp->Fd(), sink, sizeof sink, MSG_DONTWAIT) >= 0) {
             }
         std::this_thread::sleep_for(std::chrono::microseconds(1000 + m_random() % 2000));
     }

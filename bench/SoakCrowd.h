@@ -8,10 +8,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "LoopbackDatagram.h"
 
 struct CCrowdCounts {
     std::atomic<std::uint64_t> signOns{0};   // members that completed a sign-on
@@ -44,11 +47,10 @@ public:
 private:
     struct CMember {
         std::string name;
-        int udp = -1;
-        std::uint16_t portNet = 0;
-        bool in = false;
-        bool deaf = false;   // never reads what the server sends
-        bool ghost = false;  // gone for good, without a sign-off
+        std::unique_ptr<CLoopbackDatagram> pUdp;
+        bool bIn = false;
+        bool bDeaf = false;   // never reads what the server sends
+        bool bGhost = false;  // gone for good, without a sign-off
         Clock::time_point rejoinAt;
     };
 
@@ -56,11 +58,10 @@ private:
     void Act(CMember& member);
     void SignOnMember(CMember& member);
     void VanishHalfWay();
-    void SendFrom(int fd, const std::string& bytes);
     std::string Bytes(std::size_t size);  // random bytes, never zero or a line break
 
     std::vector<CMember> m_members;
-    int m_stranger = -1;
+    CLoopbackDatagram m_stranger;
     std::mt19937 m_random;
     std::thread m_thread;
 };

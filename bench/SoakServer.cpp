@@ -1,18 +1,13 @@
 #include "SoakServer.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-
-#include "Protocol.h"
-#include "SoakSignOn.h"
+#include <thread>
 
 namespace {
 
@@ -25,55 +20,32 @@ bool StartsWith(const std::string& line, const char* pPrefix)
 
 CSoakServer::~CSoakServer()
 {
-    if (m_pid > 0 && m_status < 0)
+    if (Running())
         Stop(0);
-    if (m_pid > 0 && m_status < 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
+    m_process.Kill();
     if (m_reader.joinable())
-        m_reader.join();
-    if (m_out >= 0)
-        ::close(m_out);
+        m_reader.join();  // the log ends with the process
 }
 
-bool CSoakServer::Start(const std::string& path)
+bool CSoakServer::Start()
 {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) < 0)
+    // Under AddressSanitizer freed memory waits in a quarantine of 256 MiB
+    // before it is used again, which would read as growth for minutes. A
+    // small one still catches a use after free of recent memory, and lets
+    // the server's memory settle. Other sanitizer options pass through.
+    const char* pOptions = std::getenv("ASAN_OPTIONS");
+    const std::string options = pOptions ? pOptions : "";
+    if (options.find("quarantine_size_mb") == std::string::npos)
+        m_process.SetEnvironment("ASAN_OPTIONS", options + (options.empty() ? "" : ":") + "quarantine_size_mb=4");
+    if (m_process.StartListening(CServerProcess::EOutput::Capture))
         return true;
-    m_pid = ::fork();
-    if (m_pid < 0)
-        return true;
-    if (m_pid == 0) {
-        // Under AddressSanitizer freed memory waits in a quarantine of 256 MiB
-        // before it is used again, which would read as growth for minutes. A
-        // small one still catches a use after free of recent memory, and lets
-        // the server's memory settle. Other sanitizer options pass through.
-        const char* pOptions = std::getenv("ASAN_OPTIONS");
-        std::string options = pOptions ? pOptions : "";
-        if (options.find("quarantine_size_mb") == std::string::npos)
-            ::setenv("ASAN_OPTIONS", (options + (options.empty() ? "" : ":") + "quarantine_size_mb=4").c_str(), 1);
-        ::dup2(out[1], STDOUT_FILENO);
-        ::execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ::close(out[1]);
-    m_out = out[0];
     m_reader = std::thread([this] { ReadLog(); });
-    for (int i = 0; i < 500; ++i) {
-        if (IsListening(SIGNON_PORT))
-            return false;
-        if (!Running())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return false;
 }
 
 long CSoakServer::RssKiB() const
 {
-    std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
+    std::ifstream status("/proc/" + std::to_string(m_process.Pid()) + "/status");
     std::string line;
     while (std::getline(status, line))
         if (StartsWith(line, "VmRSS:"))
@@ -83,7 +55,7 @@ long CSoakServer::RssKiB() const
 
 bool CSoakServer::Sanitized() const
 {
-    std::ifstream maps("/proc/" + std::to_string(m_pid) + "/maps");
+    std::ifstream maps("/proc/" + std::to_string(m_process.Pid()) + "/maps");
     std::string line;
     while (std::getline(maps, line))
         if (line.find("libasan") != std::string::npos)
@@ -91,37 +63,22 @@ bool CSoakServer::Sanitized() const
     return false;
 }
 
-bool CSoakServer::Running()
-{
-    if (m_status >= 0)
-        return false;
-    int status = 0;
-    if (::waitpid(m_pid, &status, WNOHANG) != m_pid)
-        return true;
-    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return false;
-}
-
 int CSoakServer::Stop(int waitMs)
 {
     if (Running())
-        ::kill(m_pid, SIGTERM);
+        m_process.Signal(SIGTERM);
     for (int waited = 0; Running() && waited < waitMs; waited += 10)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (m_status >= 0 && m_reader.joinable())
+    if (!Running() && m_reader.joinable())
         m_reader.join();  // the log ends with the process
-    return m_status;
+    return m_process.Status();
 }
 
 void CSoakServer::ReadLog()
 {
     std::string pending;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(m_out, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        pending.append(buf, static_cast<std::size_t>(n));
+    while (m_process.ReadOutput(100)) {
+        pending += m_process.TakeStdout();
         std::size_t start = 0;
         for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
             Classify(pending.substr(start, end - start));

@@ -1,14 +1,14 @@
 #pragma once
-// zephran-server as a child process of the soak, so that its memory and its
-// traffic totals are its own. Its log is read on a thread of its own and
-// counted by kind. Owns the process and the pipe.
-
-#include <sys/types.h>
+// zephran-server as a child process of the soak (a CServerProcess), so that
+// its memory and its traffic totals are its own. Its log is read on a thread
+// of its own and counted by kind. Owns the process and the thread.
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
+
+#include "ServerProcess.h"
 
 struct CServerLogCounts {
     std::atomic<std::uint64_t> accepted{0};      // "New Connection Accepted from: "
@@ -25,18 +25,18 @@ struct CServerLogCounts {
 
 class CSoakServer {
 public:
-    CSoakServer() = default;
+    explicit CSoakServer(std::string program) : m_process(std::move(program)) {}
     ~CSoakServer();  // kills the process if it still runs
     CSoakServer(const CSoakServer&) = delete;
     CSoakServer& operator=(const CSoakServer&) = delete;
 
-    // Start the program at path and wait until it listens. True if failed.
-    bool Start(const std::string& path);
+    // Start the program and wait until it listens. True if failed.
+    bool Start();
     // Resident memory in KiB (VmRSS), or -1 once the process is gone.
     long RssKiB() const;
     // Whether the server runs under AddressSanitizer (its runtime is mapped).
     bool Sanitized() const;
-    bool Running();
+    bool Running() { return m_process.Running(); }
     // SIGTERM, as Ctrl+C, then wait up to waitMs for the exit. The exit
     // status, 128 + the signal if a signal ended it, or -1 if it did not end.
     int Stop(int waitMs);
@@ -49,9 +49,7 @@ private:
     void Classify(const std::string& line);
     void Count(const std::string& line, std::uint64_t times);
 
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_status = -1;
+    CServerProcess m_process;
     std::thread m_reader;
     std::string m_lastLine;  // the line that a "last line repeated" count repeats
 };

@@ -1,15 +1,12 @@
 #include "SoakUser.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <charconv>
 #include <cstdio>
 
 #include "Protocol.h"
-#include "SoakSignOn.h"
+#include "RawSignOn.h"
 #include "Wire.h"
 
 namespace {
@@ -58,23 +55,16 @@ CSoakUser::~CSoakUser() { Close(); }
 
 void CSoakUser::Close()
 {
-    if (m_udp >= 0)
-        ::close(m_udp);
-    m_udp = -1;
+    m_pUdp.reset();
     m_missing.clear();
 }
 
 bool CSoakUser::SignOn(std::uint64_t nextSeq)
 {
-    m_udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ::setsockopt(m_udp, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof local;
-    if (::bind(m_udp, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0 ||
-        ::getsockname(m_udp, reinterpret_cast<sockaddr*>(&local), &len) < 0 ||
-        ::SignOn(CSignOnPlan{m_name, local.sin_port}) != ESignOn::Completed) {
+    m_pUdp = std::make_unique<CLoopbackDatagram>();
+    m_pUdp->SetReceiveBuffer(kReceiveBuffer);
+    if (!m_pUdp->Bound() ||
+        CRawSignOn(CSignOnPlan{m_name, m_pUdp->PortNetworkOrder()}).Run() != ESignOn::Completed) {
         Close();
         return true;
     }
@@ -88,22 +78,12 @@ void CSoakUser::SendLine(std::uint64_t seq, const std::string& payload)
 {
     char head[48];
     std::snprintf(head, sizeof head, "L%llu %08x ", static_cast<unsigned long long>(seq), LineHash(payload));
-    const std::string datagram = FormatChat(head + payload);
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(BROADCAST_PORT);
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(m_udp, datagram.c_str(), datagram.size() + 1, 0, reinterpret_cast<const sockaddr*>(&server), sizeof server);
+    m_pUdp->SendToServer(FormatChat(head + payload) + '\0');
 }
 
 void CSoakUser::StartLeave(std::uint64_t nextSeq)
 {
-    const std::string leave = FormatBare(HDR_LEAVE);
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(BROADCAST_PORT);
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(m_udp, leave.c_str(), leave.size() + 1, 0, reinterpret_cast<const sockaddr*>(&server), sizeof server);
+    m_pUdp->SendToServer(FormatBare(HDR_LEAVE) + '\0');
     m_state = EState::Leaving;
     m_leaveSeq = nextSeq;
 }
@@ -131,8 +111,8 @@ void CSoakUser::Drain(const std::vector<CSoakLine>& lines)
 {
     static char buf[65536];
     const std::string leaveLine = FormatLeaveLine(m_name).substr(1);
-    while (m_udp >= 0) {
-        const ssize_t n = ::recv(m_udp, buf, sizeof buf, MSG_DONTWAIT);
+    while (m_pUdp) {
+        const ssize_t n = ::recv(m_pUdp->Fd(), buf, sizeof buf, MSG_DONTWAIT);
         if (n < 0)
             return;
         if (n > DATAGRAM_RECEIVE_SIZE) {

@@ -6,10 +6,13 @@
 // that the load side never drops.
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "LoopbackDatagram.h"
 
 // What the soak keeps of each line sent, indexed by its sequence number.
 struct CSoakLine {
@@ -47,7 +50,7 @@ public:
     // The oldest line still owed and not yet received.
     std::uint64_t LowWater() const { return m_missing.empty() ? m_next : *m_missing.begin(); }
     EState State() const { return m_state; }
-    int Fd() const { return m_udp; }
+    int Fd() const { return m_pUdp ? m_pUdp->Fd() : -1; }
     const std::string& Name() const { return m_name; }
 
     std::uint64_t m_signOns = 0;
@@ -69,7 +72,7 @@ private:
 
     int m_index;
     std::string m_name;
-    int m_udp = -1;
+    std::unique_ptr<CLoopbackDatagram> m_pUdp;
     EState m_state = EState::Out;
     std::uint64_t m_joinSeq = 0;        // the first line owed
     std::uint64_t m_leaveSeq = 0;       // the first line no longer owed

@@ -2,8 +2,8 @@
 // load (the members) runs in a child process; this process measures the
 // limit, then serves as the headless core and as the server window, and
 // prints one table. Then it is one client, the headless client core and the
-// client window, in a room of the load's members, the room's server being a
-// child process too. Loopback only, bounded in time and count.
+// client window, in a room of the load's members, the room's server being
+// zephran-server in a child process. Loopback only, bounded in time and count.
 //
 //   relay_bench [--no-headless] [--no-window] [--no-log] [--no-server] [--no-client] [--silent-only]
 //
@@ -22,7 +22,7 @@
 #include "ClientTarget.h"
 #include "LoadSide.h"
 #include "RelayBench.h"
-#include "RoomServer.h"
+#include "ServerProcess.h"
 #include "ServerTarget.h"
 #include "SilentRelay.h"
 #include "SocketLayer.h"
@@ -69,9 +69,7 @@ int main(int argc, char** argv)
     const bool silentOnly = HasFlag(argc, argv, "--silent-only");
     const bool bServer = !HasFlag(argc, argv, "--no-server");
     const bool bClient = !silentOnly && !HasFlag(argc, argv, "--no-client");
-    CRoomServer room;  // the client rows' server, also made before anything else
-    if (bClient && room.Fork())
-        return 1;
+    CServerProcess room;  // the client rows' server: zephran-server, its log thrown away
 
     int rc = 0;
     {

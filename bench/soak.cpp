@@ -81,7 +81,7 @@ COptions ParseOptions(int argc, char** argv)
 
 class CSoak {
 public:
-    explicit CSoak(const COptions& options) : m_options(options), m_random(options.seed) {}
+    explicit CSoak(const COptions& options) : m_options(options), m_random(options.seed), m_server(options.server) {}
 
     int Run();
 
@@ -202,7 +202,7 @@ int CSoak::Run()
     const int wellBehaved = m_options.users - hostile;
     std::printf("soak: %d users (%d well-behaved, %d hostile), %d s, seed %u, server %s\n", m_options.users,
                 wellBehaved, hostile, m_options.seconds, m_options.seed, m_options.server.c_str());
-    if (m_server.Start(m_options.server)) {
+    if (m_server.Start()) {
         std::fprintf(stderr, "soak: the server did not start\n");
         return 1;
     }

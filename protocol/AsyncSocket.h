@@ -77,7 +77,7 @@ protected:
 
 private:
     void OnReadable() override;
-    bool WatchInLoop();  // register with the thread's current loop; true if failed
+    [[nodiscard]] bool WatchInLoop();  // register with the thread's current loop; true if failed
 
     int m_hSocket = -1;
     int m_nType = SOCK_STREAM;

@@ -64,7 +64,7 @@ public:
     // deliver what is ready and the timers that are due. Returns the number
     // of notifications delivered, or -1 if the wait itself failed (errno
     // says why); a signal that cuts the wait short is not a failure.
-    virtual int RunOnce(int timeoutMs) = 0;
+    [[nodiscard]] virtual int RunOnce(int timeoutMs) = 0;
     // Used while a blocking call waits: let windows repaint, deliver nothing
     // else (no input, no socket notification, no timer).
     virtual void PumpRepaint() = 0;

@@ -16,7 +16,7 @@ public:
 
     [[nodiscard]] bool Watch(int fd, CWatcher* pWatcher, unsigned events = WATCH_READ) override;
     void Unwatch(int fd) override;
-    int RunOnce(int timeoutMs) override;
+    [[nodiscard]] int RunOnce(int timeoutMs) override;
     void PumpRepaint() override {}
 
     bool IsWatched(int fd) const;

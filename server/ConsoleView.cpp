@@ -22,5 +22,6 @@ void CConsoleView::Finish(std::chrono::milliseconds limit)
     m_log.Finish();
     if (const std::uint64_t lost = m_out.Flush(deadline); lost > 0)
         m_err.WriteLine(CLogWriter::DroppedNotice(lost));
-    m_err.Flush(deadline);
+    // Lines lost on standard error at exit have nowhere left to be told.
+    static_cast<void>(m_err.Flush(deadline));
 }

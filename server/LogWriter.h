@@ -32,7 +32,7 @@ public:
     // Write what is queued, waiting up to the deadline for the reader.
     // Returns how many lines were lost: dropped since the last notice, or
     // still queued when time ran out (those are dropped now).
-    std::uint64_t Flush(CEventLoop::Clock::time_point deadline);
+    [[nodiscard]] std::uint64_t Flush(CEventLoop::Clock::time_point deadline);
 
     // The line that stands for n lost lines.
     static std::string DroppedNotice(std::uint64_t n);
@@ -50,7 +50,7 @@ private:
     void OnWritable() override;
 
     std::size_t Queued() const { return m_buffer.size() - m_nHead; }
-    ssize_t Put(const char* pData, std::size_t size);
+    [[nodiscard]] ssize_t Put(const char* pData, std::size_t size);  // as write(2): -1 and errno if it failed
     // Write until the stream would block, fails, or nothing is left.
     void Drain();
     // Queue the notice of dropped lines if it is owed and fits, when the

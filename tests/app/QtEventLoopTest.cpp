@@ -1,62 +1,16 @@
 // The Qt backend of the event loop: datagram notifications, unwatching from
 // inside a handler, and the repaint-only pump that holds sockets back.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QtTest>
 
 #include <functional>
 
+#include "CountingWatcher.h"
+#include "LoopbackDatagram.h"
 #include "QtEventLoop.h"
 #include "TestSupport.h"
 
 namespace {
-
-// A datagram socket on 127.0.0.1 at a port the system picks.
-class CUdpEnd {
-public:
-    CUdpEnd() : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
-    {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        socklen_t len = sizeof m_addr;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&m_addr), &len);
-    }
-    ~CUdpEnd() { Close(); }
-    void Close()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-    void SendTo(const CUdpEnd& to, const char* text) const
-    {
-        ::sendto(m_fd, text, std::strlen(text), 0, reinterpret_cast<const sockaddr*>(&to.m_addr),
-                 sizeof to.m_addr);
-    }
-    bool Drain() const
-    {
-        char buf[512];
-        return ::recv(m_fd, buf, sizeof buf, 0) >= 0;
-    }
-    // Waits (bounded) until a datagram is queued, without taking it.
-    bool WaitReadable() const
-    {
-        pollfd p{m_fd, POLLIN, 0};
-        return ::poll(&p, 1, 5000) == 1;
-    }
-    int Fd() const { return m_fd; }
-
-private:
-    int m_fd;
-    sockaddr_in m_addr{};
-};
 
 class CCallbackWatcher : public CWatcher {
 public:
@@ -78,14 +32,6 @@ public:
     int m_nCalls = 0;
 };
 
-class CWriteWatcher : public CWatcher {
-public:
-    void OnReadable() override { ++m_nReads; }
-    void OnWritable() override { ++m_nWrites; }
-    int m_nReads = 0;
-    int m_nWrites = 0;
-};
-
 }  // namespace
 
 class CQtEventLoopTest : public QObject {
@@ -103,22 +49,22 @@ void CQtEventLoopTest::DeliversADatagramNotification()
 {
     CQtEventLoop loop;
     QCOMPARE(CEventLoop::Current(), &loop);
-    CUdpEnd receiver, sender;
-    CCallbackWatcher watcher([&] { receiver.Drain(); });
+    CLoopbackDatagram receiver, sender;
+    CCallbackWatcher watcher([&] { receiver.Next(0); });
     QVERIFY(!loop.Watch(receiver.Fd(), &watcher));
     QVERIFY(loop.IsWatched(receiver.Fd()));
     QCOMPARE(loop.RunOnce(0), 0);
 
-    sender.SendTo(receiver, "\x02<guest> hi");
+    sender.SendTo(receiver.Port(), "\x02<guest> hi");
     QVERIFY(PumpUntil(loop, [&] { return watcher.m_nCalls == 1; }));
-    sender.SendTo(receiver, "again");
-    QVERIFY(receiver.WaitReadable());
+    sender.SendTo(receiver.Port(), "again");
+    QVERIFY(receiver.WaitReadable(5000));
     QVERIFY(PumpUntil(loop, [&] { return watcher.m_nCalls == 2; }));
 
     loop.Unwatch(receiver.Fd());
     QVERIFY(!loop.IsWatched(receiver.Fd()));
-    sender.SendTo(receiver, "unseen");
-    QVERIFY(receiver.WaitReadable());
+    sender.SendTo(receiver.Port(), "unseen");
+    QVERIFY(receiver.WaitReadable(5000));
     PumpFor(loop, std::chrono::milliseconds(30));
     QCOMPARE(watcher.m_nCalls, 2);
 }
@@ -126,21 +72,21 @@ void CQtEventLoopTest::DeliversADatagramNotification()
 void CQtEventLoopTest::UnwatchFromInsideItsOwnHandlerIsSafe()
 {
     CQtEventLoop loop;
-    CUdpEnd receiver, sender;
+    CLoopbackDatagram receiver, sender;
     CCallbackWatcher watcher([&] {
         loop.Unwatch(receiver.Fd());
         receiver.Close();
     });
     QVERIFY(!loop.Watch(receiver.Fd(), &watcher));
-    sender.SendTo(receiver, "bye");
+    sender.SendTo(receiver.Port(), "bye");
     QVERIFY(PumpUntil(loop, [&] { return watcher.m_nCalls == 1; }));
 
     // The descriptor number may come back for a new socket at once; the old
     // notifier must neither fire for it nor stand in its way.
-    CUdpEnd reused;
-    CCallbackWatcher fresh([&] { reused.Drain(); });
+    CLoopbackDatagram reused;
+    CCallbackWatcher fresh([&] { reused.Next(0); });
     QVERIFY(!loop.Watch(reused.Fd(), &fresh));
-    sender.SendTo(reused, "hello");
+    sender.SendTo(reused.Port(), "hello");
     QVERIFY(PumpUntil(loop, [&] { return fresh.m_nCalls == 1; }));
     QCOMPARE(watcher.m_nCalls, 1);
 }
@@ -148,22 +94,22 @@ void CQtEventLoopTest::UnwatchFromInsideItsOwnHandlerIsSafe()
 void CQtEventLoopTest::HandlerThatUnwatchesAnotherStopsItsPendingNotification()
 {
     CQtEventLoop loop;
-    CUdpEnd first, second, sender;
+    CLoopbackDatagram first, second, sender;
     // Whichever runs first stops the other, as a handler that closes another
     // socket does; both are readable in the same pass.
     CCallbackWatcher a([&] {
-        first.Drain();
+        first.Next(0);
         loop.Unwatch(second.Fd());
     });
     CCallbackWatcher b([&] {
-        second.Drain();
+        second.Next(0);
         loop.Unwatch(first.Fd());
     });
     QVERIFY(!loop.Watch(first.Fd(), &a));
     QVERIFY(!loop.Watch(second.Fd(), &b));
-    sender.SendTo(first, "one");
-    sender.SendTo(second, "two");
-    QVERIFY(first.WaitReadable() && second.WaitReadable());
+    sender.SendTo(first.Port(), "one");
+    sender.SendTo(second.Port(), "two");
+    QVERIFY(first.WaitReadable(5000) && second.WaitReadable(5000));
 
     QVERIFY(PumpUntil(loop, [&] { return a.m_nCalls + b.m_nCalls > 0; }));
     PumpFor(loop, std::chrono::milliseconds(30));
@@ -173,11 +119,11 @@ void CQtEventLoopTest::HandlerThatUnwatchesAnotherStopsItsPendingNotification()
 void CQtEventLoopTest::RepaintPumpHoldsSocketNotificationsBack()
 {
     CQtEventLoop loop;
-    CUdpEnd receiver, sender;
-    CCallbackWatcher watcher([&] { receiver.Drain(); });
+    CLoopbackDatagram receiver, sender;
+    CCallbackWatcher watcher([&] { receiver.Next(0); });
     QVERIFY(!loop.Watch(receiver.Fd(), &watcher));
-    sender.SendTo(receiver, "held back");
-    QVERIFY(receiver.WaitReadable());
+    sender.SendTo(receiver.Port(), "held back");
+    QVERIFY(receiver.WaitReadable(5000));
 
     int nTimerShots = 0;
     QTimer::singleShot(0, [&] { ++nTimerShots; });
@@ -218,8 +164,8 @@ void CQtEventLoopTest::TimersAndWritabilityAreDeliveredButNotInsideThePump()
     QCOMPARE(soon.m_nCalls, 1);
     QCOMPARE(later.m_nCalls, 0);
 
-    CUdpEnd udp;
-    CWriteWatcher writer;
+    CLoopbackDatagram udp;
+    CCountingWatcher writer;
     QVERIFY(!loop.Watch(udp.Fd(), &writer, CEventLoop::WATCH_WRITE));
     QVERIFY(PumpUntil(loop, [&] { return writer.m_nWrites > 0; }));
     QCOMPARE(writer.m_nReads, 0);

@@ -1,15 +1,13 @@
 // The signed-on client against a scripted server: what each datagram from
 // the server does, what the client sends, and what never reaches it.
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "Bytes.h"
 #include "ClientFixture.h"
+#include "LoopbackDatagram.h"
 #include "Traffic.h"
 
 namespace {
@@ -20,7 +18,7 @@ const std::string kSentinel = Datagram(2, "sentinel");
 
 }  // namespace
 
-class ClientDatagramTest : public CClientFixture {
+class CClientDatagramTest : public CClientFixture {
 protected:
     void SetUp() override
     {
@@ -29,7 +27,7 @@ protected:
         ASSERT_FALSE(LogonWith("Ann", AcceptingScript({}, 4, &seen)));
         m_port = seen.NoticedPort();
         ASSERT_NE(m_port, 0);
-        m_view.m_logs.clear();
+        m_view.m_log.clear();
         m_view.m_events.clear();
     }
 
@@ -40,7 +38,7 @@ protected:
     bool Settle()
     {
         Send(kSentinel);
-        return Pump([&] { return !m_view.m_logs.empty() && m_view.m_logs.back() == "sentinel"; });
+        return Pump([&] { return !m_view.m_log.empty() && m_view.m_log.back() == "sentinel"; });
     }
 
     // Nothing reached the server's datagram port. Datagrams on loopback are
@@ -54,7 +52,7 @@ protected:
     std::uint16_t m_port = 0;
 };
 
-TEST_F(ClientDatagramTest, PingIsAnsweredWithTypeFiveAndCountedBothWays)
+TEST_F(CClientDatagramTest, PingIsAnsweredWithTypeFiveAndCountedBothWays)
 {
     const std::int64_t readBefore = g_bytesRead;
     const std::int64_t writtenBefore = g_bytesWritten;
@@ -69,7 +67,7 @@ TEST_F(ClientDatagramTest, PingIsAnsweredWithTypeFiveAndCountedBothWays)
     EXPECT_EQ(m_view.m_events.back(), "traffic");
 }
 
-TEST_F(ClientDatagramTest, JoinsGoToTheTopAndOneLeaveRemovesEveryUserOfThatName)
+TEST_F(CClientDatagramTest, JoinsGoToTheTopAndOneLeaveRemovesEveryUserOfThatName)
 {
     const std::int64_t readBefore = g_bytesRead;
     const std::vector<std::string> joins = {Datagram(1, " 15 Ann"), Datagram(1, " 3  Bob"),
@@ -97,7 +95,7 @@ TEST_F(ClientDatagramTest, JoinsGoToTheTopAndOneLeaveRemovesEveryUserOfThatName)
     EXPECT_EQ(g_bytesRead - readBefore, expected);
 }
 
-TEST_F(ClientDatagramTest, ChatTextIsLoggedWithoutTheTypeByteUpToTheZero)
+TEST_F(CClientDatagramTest, ChatTextIsLoggedWithoutTheTypeByteUpToTheZero)
 {
     const std::int64_t readBefore = g_bytesRead;
     const std::string longest = Datagram(2, std::string(509, 'w'));  // 511 bytes, the most that fits
@@ -109,13 +107,13 @@ TEST_F(ClientDatagramTest, ChatTextIsLoggedWithoutTheTypeByteUpToTheZero)
     Send(longest);
     ASSERT_TRUE(Settle());
 
-    EXPECT_EQ(m_view.m_logs, (std::vector<std::string>{"<Bob> hi there", "no zero", "cut",
+    EXPECT_EQ(m_view.m_log, (std::vector<std::string>{"<Bob> hi there", "no zero", "cut",
                                                        "* Bob has joined the chat!", std::string(509, 'w'),
                                                        "sentinel"}));
     EXPECT_EQ(g_bytesRead - readBefore, 16 + 8 + 10 + 28 + 511 + static_cast<std::int64_t>(kSentinel.size()));
 }
 
-TEST_F(ClientDatagramTest, FaultyDatagramsAreReportedOrDroppedAndNeverCounted)
+TEST_F(CClientDatagramTest, FaultyDatagramsAreReportedOrDroppedAndNeverCounted)
 {
     const std::int64_t readBefore = g_bytesRead;
     const std::int64_t writtenBefore = g_bytesWritten;
@@ -129,7 +127,7 @@ TEST_F(ClientDatagramTest, FaultyDatagramsAreReportedOrDroppedAndNeverCounted)
     Send(Datagram(1, " 1 " + std::string(600, 'o')));  // far too long, and not added
     ASSERT_TRUE(Settle());
 
-    EXPECT_EQ(m_view.m_logs, (std::vector<std::string>{"Unkown packet type!!!", "Unkown packet type!!!",
+    EXPECT_EQ(m_view.m_log, (std::vector<std::string>{"Unkown packet type!!!", "Unkown packet type!!!",
                                                        "Unkown packet type!!!", "Unkown packet type!!!",
                                                        "Recieve Error!!!!", "Recieve Error!!!!", "sentinel"}));
     EXPECT_EQ(g_bytesRead - readBefore, static_cast<std::int64_t>(kSentinel.size()));
@@ -138,25 +136,22 @@ TEST_F(ClientDatagramTest, FaultyDatagramsAreReportedOrDroppedAndNeverCounted)
     EXPECT_TRUE(m_client.IsConnected());
 }
 
-TEST_F(ClientDatagramTest, DatagramsFromAnyOtherPortNeverReachTheHandlers)
+TEST_F(CClientDatagramTest, DatagramsFromAnyOtherPortNeverReachTheHandlers)
 {
-    int intruder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(intruder, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(m_port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (const std::string& bytes : {Datagram(2, "intruder"), Datagram(1, " 1 Mallory"), Bytes({4, 0})})
-        ::sendto(intruder, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    ::close(intruder);
+    {
+        const CLoopbackDatagram intruder;
+        ASSERT_TRUE(intruder.Bound());
+        for (const std::string& bytes : {Datagram(2, "intruder"), Datagram(1, " 1 Mallory"), Bytes({4, 0})})
+            intruder.SendTo(m_port, bytes);
+    }
 
     ASSERT_TRUE(Settle());
-    EXPECT_EQ(m_view.m_logs, std::vector<std::string>{"sentinel"});
+    EXPECT_EQ(m_view.m_log, std::vector<std::string>{"sentinel"});
     EXPECT_EQ(m_client.Roster().m_nCount, 0);
     EXPECT_TRUE(m_client.IsConnected());
 }
 
-TEST_F(ClientDatagramTest, LinesGoOutOnlyWhileConnected)
+TEST_F(CClientDatagramTest, LinesGoOutOnlyWhileConnected)
 {
     const std::int64_t writtenBefore = g_bytesWritten;
 
@@ -166,18 +161,18 @@ TEST_F(ClientDatagramTest, LinesGoOutOnlyWhileConnected)
     EXPECT_EQ(bytes, Datagram(2, "hi there"));
     EXPECT_EQ(g_bytesWritten - writtenBefore, 10);
     // Not echoed locally: the line shows when the server relays it.
-    EXPECT_TRUE(m_view.m_logs.empty());
+    EXPECT_TRUE(m_view.m_log.empty());
 
     m_client.Disconnect();
     ASSERT_TRUE(m_server.ReceiveDatagram(&bytes));
     const std::int64_t writtenAfterLeave = g_bytesWritten;
     m_client.SendChat("anyone?");
-    EXPECT_EQ(m_view.m_logs.back(), "You are not connected to the server!");
+    EXPECT_EQ(m_view.m_log.back(), "You are not connected to the server!");
     EXPECT_TRUE(NothingSent());
     EXPECT_EQ(g_bytesWritten, writtenAfterLeave);
 }
 
-TEST_F(ClientDatagramTest, DisconnectSendsOneLeaveAndEmptiesTheRoom)
+TEST_F(CClientDatagramTest, DisconnectSendsOneLeaveAndEmptiesTheRoom)
 {
     Send(Datagram(1, " 15 Ann"));
     Send(Datagram(1, " 3 Bob"));
@@ -196,12 +191,12 @@ TEST_F(ClientDatagramTest, DisconnectSendsOneLeaveAndEmptiesTheRoom)
     EXPECT_EQ(m_view.m_events.back(), "clear");
 
     m_client.Disconnect();
-    EXPECT_EQ(m_view.m_logs.back(), "Already disconnected!");
+    EXPECT_EQ(m_view.m_log.back(), "Already disconnected!");
     EXPECT_TRUE(NothingSent());
     EXPECT_EQ(g_bytesWritten - writtenBefore, 2);
 }
 
-TEST_F(ClientDatagramTest, LogonWhileConnectedChangesNothing)
+TEST_F(CClientDatagramTest, LogonWhileConnectedChangesNothing)
 {
     Send(Datagram(1, " 4 Ann"));
     ASSERT_TRUE(Pump([&] { return m_client.Roster().m_nCount == 1; }));
@@ -224,18 +219,18 @@ TEST_F(ClientDatagramTest, LogonWhileConnectedChangesNothing)
     ASSERT_TRUE(Settle());
 }
 
-TEST_F(ClientDatagramTest, ShutdownDisconnectsAndLogonSignsOnAfresh)
+TEST_F(CClientDatagramTest, ShutdownDisconnectsAndLogonSignsOnAfresh)
 {
     Send(Datagram(1, " 4 Ann"));
     ASSERT_TRUE(Pump([&] { return m_client.Roster().m_nCount == 1; }));
     const std::int64_t readBefore = g_bytesRead;
-    m_view.m_logs.clear();
+    m_view.m_log.clear();
     m_view.m_events.clear();
 
     Send(Bytes({4, 0}));
     ASSERT_TRUE(Pump([&] { return !m_client.IsConnected(); }));
 
-    EXPECT_EQ(m_view.m_logs, (std::vector<std::string>{"The server was terminated.", "Disconnected."}));
+    EXPECT_EQ(m_view.m_log, (std::vector<std::string>{"The server was terminated.", "Disconnected."}));
     EXPECT_EQ(m_client.Roster().m_nCount, 0);
     EXPECT_TRUE(m_view.m_users.empty());
     // Counted after the handler, though the socket is closed by then.
@@ -244,7 +239,7 @@ TEST_F(ClientDatagramTest, ShutdownDisconnectsAndLogonSignsOnAfresh)
                                                          "clear", "traffic"}));
 
     m_client.Disconnect();
-    EXPECT_EQ(m_view.m_logs.back(), "Already disconnected!");
+    EXPECT_EQ(m_view.m_log.back(), "Already disconnected!");
     EXPECT_TRUE(NothingSent());
 
     // A fresh sign-on with a new datagram socket; the totals go on counting.

@@ -5,74 +5,33 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
-#include "AboutDlg.h"
 #include "ClientDlg.h"
+#include "Loopback.h"
+#include "ModalAnswerer.h"
 #include "RawClient.h"
 #include "Resources.h"
+#include "ServerProcess.h"
 #include "TestSupport.h"
 #include "Traffic.h"
 #include "WindowTest.h"
 
 namespace {
 
-// zephran-server in a process of its own, its log collected in a file.
-class CLoggedServer {
-public:
-    ~CLoggedServer() { Stop(); }
-
-    bool Start()
-    {
-        m_process.setStandardOutputFile(m_dir.filePath(QString("log%1").arg(++m_nRuns)));
-        m_process.start(QStringLiteral(ZEPHRAN_SERVER_PROGRAM), {});
-        return !m_process.waitForStarted(5000) || !WaitFor([] { return IsListening(2050); });
-    }
-    // SIGTERM: the server tells its users it is going, then exits.
-    void Stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-    QStringList Lines() const
-    {
-        QFile file(m_dir.filePath(QString("log%1").arg(m_nRuns)));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromLocal8Bit(file.readAll()).split('\n');
-        lines.removeLast();
-        return lines;
-    }
-    bool WaitForLine(const QString& line, int count = 1)
-    {
-        return WaitFor([&] { return Lines().count(line) >= count; });
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    int m_nRuns = 0;
-};
-
 class CClientDlgTest : public ::testing::Test {
 protected:
     CClientDlgTest()
     {
-        sockaddr_in server{};
-        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_dlg.SetServerAddress(server);
+        m_dlg.SetServerAddress(LoopbackAddressOnly());
         m_dlg.SetUserName("guest");
     }
 
@@ -101,8 +60,19 @@ protected:
                !WaitFor([&] { return Label(IDC_TOTAL_CLIENTS) == "Total Clients: 1"; });
     }
 
+    // Start the server with its log read through a pipe.
+    bool StartServer() { return m_server.StartListening(CServerProcess::EOutput::Capture); }
+    // Wait until the server has logged line, as it writes it.
+    bool ServerLogged(const std::string& line)
+    {
+        return WaitFor([&] {
+            const std::vector<std::string> lines = m_server.Lines();
+            return std::find(lines.begin(), lines.end(), line) != lines.end();
+        });
+    }
+
     CPortLock m_portLock;
-    CLoggedServer m_server;
+    CServerProcess m_server;
     CClientDlg m_dlg;
 };
 
@@ -192,7 +162,7 @@ TEST_F(CClientDlgTest, BusyLogIsDrawnAtMostOnceAFrameAndCompleteBeforeABox)
     run.expected << "the last line";
     QStringList shownWithTheBox;
     QTimer::singleShot(0, &m_dlg, [&] { shownWithTheBox = LogLines(Log()); });
-    CBoxAnswerer answerer;
+    CModalAnswerer answerer(&m_dlg);
     m_dlg.ShowMessage("why");
     EXPECT_EQ(shownWithTheBox, run.expected);
     EXPECT_EQ(answerer.Texts(), QStringList{"why"});
@@ -200,7 +170,7 @@ TEST_F(CClientDlgTest, BusyLogIsDrawnAtMostOnceAFrameAndCompleteBeforeABox)
 
 TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
 {
-    ASSERT_FALSE(m_server.Start());
+    ASSERT_FALSE(StartServer());
     const int result = RunModal(m_dlg, [&] {
         ASSERT_FALSE(Logon());
         const QStringList lines = LogLines(Log());
@@ -234,7 +204,7 @@ TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
         EXPECT_EQ(LogLines(Log()).last(), "Disconnected from server");
         EXPECT_EQ(Users(), "");
         EXPECT_EQ(Label(IDC_TOTAL_CLIENTS), "");
-        ASSERT_TRUE(m_server.WaitForLine(Shown("\\x03guest")));
+        ASSERT_TRUE(ServerLogged("\\x03guest"));
         Click(IDC_DISCONNECT);
         EXPECT_EQ(LogLines(Log()).mid(LogLines(Log()).size() - 2),
                   (QStringList{"Already disconnected!", "Disconnected from server"}));
@@ -251,8 +221,9 @@ TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
         EXPECT_EQ(Label(IDC_BYTES_WRITTEN), QString("Bytes Written: %1").arg(g_bytesWritten));
     });
     EXPECT_EQ(result, QDialog::Rejected);
-    EXPECT_EQ(m_server.Lines().count(Shown("\\x02<guest> hello")), 1);
-    EXPECT_EQ(m_server.Lines().count(Shown("\\x02<guest> again")), 1);
+    const std::vector<std::string> logged = m_server.Lines();
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), "\\x02<guest> hello"), 1);
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), "\\x02<guest> again"), 1);
 }
 
 // Quit, the close box and the window menu's Close sign off before ending.
@@ -268,7 +239,7 @@ class CClientQuitTest : public CClientDlgTest, public ::testing::WithParamInterf
 
 TEST_P(CClientQuitTest, SignsOffThenEnds)
 {
-    ASSERT_FALSE(m_server.Start());
+    ASSERT_FALSE(StartServer());
     const int result = RunModal(m_dlg, [&] {
         ASSERT_FALSE(Logon());
         switch (GetParam()) {
@@ -286,7 +257,7 @@ TEST_P(CClientQuitTest, SignsOffThenEnds)
     });
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(LogLines(Log()).last(), "Disconnected from server");
-    EXPECT_TRUE(m_server.WaitForLine(Shown("\\x03guest")));
+    EXPECT_TRUE(ServerLogged("\\x03guest"));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryTrigger, CClientQuitTest,
@@ -295,7 +266,7 @@ INSTANTIATE_TEST_SUITE_P(EveryTrigger, CClientQuitTest,
 
 TEST_F(CClientDlgTest, EscapeEndsWithoutSigningOff)
 {
-    ASSERT_FALSE(m_server.Start());
+    ASSERT_FALSE(StartServer());
     const int result = RunModal(m_dlg, [&] {
         ASSERT_FALSE(Logon());
         ASSERT_TRUE(QTest::qWaitForWindowActive(&m_dlg));
@@ -313,7 +284,7 @@ TEST_F(CClientDlgTest, EscapeEndsWithoutSigningOff)
 
 TEST_F(CClientDlgTest, ServerShutdownLeavesTheWindowOpenForANewLogon)
 {
-    ASSERT_FALSE(m_server.Start());
+    ASSERT_FALSE(StartServer());
     RunModal(m_dlg, [&] {
         ASSERT_FALSE(Logon());
         m_server.Stop();
@@ -324,7 +295,7 @@ TEST_F(CClientDlgTest, ServerShutdownLeavesTheWindowOpenForANewLogon)
         EXPECT_EQ(Users(), "");
         EXPECT_EQ(Label(IDC_TOTAL_CLIENTS), "");
 
-        ASSERT_FALSE(m_server.Start());
+        ASSERT_FALSE(StartServer());
         ASSERT_FALSE(Logon());
         EXPECT_EQ(Users().count('\n'), 1);
     });
@@ -333,7 +304,7 @@ TEST_F(CClientDlgTest, ServerShutdownLeavesTheWindowOpenForANewLogon)
 TEST_F(CClientDlgTest, LogonWithNoServerSaysSoAndEnds)
 {
     ASSERT_FALSE(IsListening(2050));
-    CBoxAnswerer answerer;
+    CModalAnswerer answerer(&m_dlg);
     const int result = RunModal(m_dlg, [&] { Click(IDC_LOGON); });
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(answerer.Texts(),
@@ -344,16 +315,12 @@ TEST_F(CClientDlgTest, LogonWithNoServerSaysSoAndEnds)
 
 TEST_F(CClientDlgTest, WindowMenuAboutCommandOpensTheAboutBox)
 {
+    CModalAnswerer answerer(&m_dlg);
     RunModal(m_dlg, [&] {
-        QString caption;
-        QTimer::singleShot(0, &m_dlg, [&] {
-            if (auto* pAbout = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
-                caption = pAbout->windowTitle();
-                pAbout->accept();
-            }
-        });
         m_dlg.OnSysCommand(IDM_ABOUTBOX);
-        EXPECT_EQ(caption, "About ZEPHRAN");
+        ASSERT_EQ(answerer.m_answered.size(), 1u);
+        EXPECT_EQ(answerer.m_answered[0].className, "CAboutDlg");
+        EXPECT_EQ(answerer.m_answered[0].caption, "About ZEPHRAN");
         EXPECT_TRUE(m_dlg.isVisible());
     });
 }

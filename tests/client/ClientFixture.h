@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ChatClient.h"
+#include "Loopback.h"
 #include "PollLoop.h"
 #include "RecordingView.h"
 #include "ScriptedServer.h"
@@ -27,15 +28,10 @@ protected:
         m_client.SetSignOnLimit(std::chrono::seconds(3));
     }
 
-    static sockaddr_in ServerAddress()
-    {
-        sockaddr_in addr{};  // only the address: Logon sets family and port
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return addr;
-    }
+    static sockaddr_in ServerAddress() { return LoopbackAddressOnly(); }
 
     // Sign on against script; the script's thread is over when this returns.
-    bool LogonWith(const std::string& name, std::function<void(CScriptStream&)> script)
+    bool LogonWith(const std::string& name, SignOnScript script)
     {
         m_server.Serve(std::move(script));
         const bool failed = m_client.Logon(ServerAddress(), name);

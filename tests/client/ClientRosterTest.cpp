@@ -16,7 +16,7 @@
 
 namespace {
 
-class ClientRosterTest : public ::testing::Test {
+class CClientRosterTest : public ::testing::Test {
 protected:
     void SetUp() override { m_client.Init(&m_view); }
 
@@ -36,13 +36,13 @@ std::pair<std::int32_t, std::string> LibraryScan(const std::string& text)
 
 }  // namespace
 
-TEST_F(ClientRosterTest, NewUserTextIsReadAsTheScanReadsIt)
+TEST_F(CClientRosterTest, NewUserTextIsReadAsTheScanReadsIt)
 {
-    struct Case {
+    struct CCase {
         std::string text;
         std::string user;
     };
-    const std::vector<Case> cases = {
+    const std::vector<CCase> cases = {
         {" 15 Ann", "Ann (15)"},
         {" 15  Ann", "Ann (15)"},  // leading blanks of the name are lost
         {" -15 Ann Lee", "Ann Lee (-15)"},
@@ -57,7 +57,7 @@ TEST_F(ClientRosterTest, NewUserTextIsReadAsTheScanReadsIt)
         {" 92233720368547758080 Big", "Big (-1)"},
         {" -92233720368547758080 Big", "Big (0)"},
     };
-    for (const Case& c : cases)
+    for (const CCase& c : cases)
         m_client.OnUserJoined(c.text);
 
     ASSERT_EQ(m_view.m_users.size(), cases.size());
@@ -65,7 +65,7 @@ TEST_F(ClientRosterTest, NewUserTextIsReadAsTheScanReadsIt)
         EXPECT_EQ(m_view.m_users[cases.size() - 1 - k], cases[k].user) << '"' << cases[k].text << '"';
 }
 
-TEST_F(ClientRosterTest, NewUserTextAgreesWithTheLibraryScan)
+TEST_F(CClientRosterTest, NewUserTextAgreesWithTheLibraryScan)
 {
     // Texts built from the characters a number can start with, some long
     // enough to overflow, drawn from a fixed sequence so a failure repeats.
@@ -87,7 +87,7 @@ TEST_F(ClientRosterTest, NewUserTextAgreesWithTheLibraryScan)
     EXPECT_EQ(compared, 20000);
 }
 
-TEST_F(ClientRosterTest, LeaveWalksTheWholeRoomAndLeavesNoWalkBehind)
+TEST_F(CClientRosterTest, LeaveWalksTheWholeRoomAndLeavesNoWalkBehind)
 {
     for (const char* text : {" 1 Ann", " 2 Bob", " 3 Ann", " 4 Ann"})
         m_client.OnUserJoined(text);

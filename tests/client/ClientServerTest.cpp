@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ChatClient.h"
+#include "Loopback.h"
 #include "PollLoop.h"
 #include "RecordingView.h"
 #include "ServerProcess.h"
@@ -26,9 +27,7 @@ struct CPerson {
 
     bool Logon()
     {
-        sockaddr_in addr{};
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return m_client.Logon(addr, m_name);
+        return m_client.Logon(LoopbackAddressOnly(), m_name);
     }
     // The users box without the pings, which the server measures.
     std::vector<std::string> Names() const
@@ -44,9 +43,9 @@ struct CPerson {
     CChatClient m_client;
 };
 
-class ClientServerTest : public ::testing::Test {
+class CClientServerTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_FALSE(m_server.Start()) << "zephran-server did not start"; }
+    void SetUp() override { ASSERT_FALSE(m_server.StartListening()) << "zephran-server did not start"; }
 
     // Sign on and wait for the server's announcement of this person to reach
     // everyone signed on.
@@ -55,10 +54,10 @@ protected:
         const std::string joined = "* " + person.m_name + " has joined the chat!";
         std::vector<std::size_t> seenBefore;
         for (CPerson* pMember : room)
-            seenBefore.push_back(Count(pMember->m_view.m_logs, joined));
+            seenBefore.push_back(Count(pMember->m_view.m_log, joined));
         ASSERT_FALSE(person.Logon());
         for (std::size_t k = 0; k < room.size(); ++k)
-            ASSERT_TRUE(PumpUntil(m_loop, [&] { return Count(room[k]->m_view.m_logs, joined) > seenBefore[k]; }))
+            ASSERT_TRUE(PumpUntil(m_loop, [&] { return Count(room[k]->m_view.m_log, joined) > seenBefore[k]; }))
                 << room[k]->m_name;
     }
 
@@ -71,7 +70,7 @@ protected:
     {
         return PumpUntil(m_loop, [&] {
             for (CPerson* pMember : room)
-                if (!pMember->m_view.HasLog(line))
+                if (!pMember->m_view.Logged(line))
                     return false;
             return true;
         });
@@ -84,7 +83,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ClientServerTest, TwoClientsSignOnChatAndLeave)
+TEST_F(CClientServerTest, TwoClientsSignOnChatAndLeave)
 {
     CPerson ann("Ann");
     CPerson bob("Bob");
@@ -111,7 +110,7 @@ TEST_F(ClientServerTest, TwoClientsSignOnChatAndLeave)
     EXPECT_EQ(m_server.Stop(), 0);
 }
 
-TEST_F(ClientServerTest, ThreeClientsOutliveTheServerAndSignOnAgain)
+TEST_F(CClientServerTest, ThreeClientsOutliveTheServerAndSignOnAgain)
 {
     CPerson ann("Ann");
     CPerson bob("Bob");
@@ -136,19 +135,19 @@ TEST_F(ClientServerTest, ThreeClientsOutliveTheServerAndSignOnAgain)
     EXPECT_EQ(m_server.Stop(), 0);
     EXPECT_TRUE(EveryoneLogs({&ann, &cy}, "Disconnected."));
     for (CPerson* pMember : {&ann, &cy}) {
-        const std::vector<std::string>& logs = pMember->m_view.m_logs;
+        const std::vector<std::string>& logs = pMember->m_view.m_log;
         ASSERT_GE(logs.size(), 2u);
         EXPECT_EQ(logs[logs.size() - 2], "The server was terminated.") << pMember->m_name;
         EXPECT_FALSE(pMember->m_client.IsConnected());
         EXPECT_TRUE(pMember->m_view.m_users.empty());
         EXPECT_EQ(pMember->m_client.Roster().m_nCount, 0);
     }
-    EXPECT_FALSE(bob.m_view.HasLog("The server was terminated."));
+    EXPECT_FALSE(bob.m_view.Logged("The server was terminated."));
 
     // A new server, a fresh sign-on; the totals go on from where they were.
     const std::int64_t readBefore = g_bytesRead;
     const std::int64_t writtenBefore = g_bytesWritten;
-    ASSERT_FALSE(m_server.Start());
+    ASSERT_FALSE(m_server.StartListening());
     Join(ann, {&ann});
     EXPECT_EQ(ann.Names(), std::vector<std::string>{"Ann"});
     EXPECT_GT(g_bytesRead, readBefore);

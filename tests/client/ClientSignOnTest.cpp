@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "Bytes.h"
 #include "ClientFixture.h"
 #include "Traffic.h"
+#include "Wire.h"
 
 namespace {
 
@@ -17,23 +19,18 @@ const char kLost[] = "Error in sign-on -- The connection to the server was lost.
 const char kSilent[] = "Error in sign-on -- The server stopped answering.";
 const char kBadRoom[] = "Error in sign-on -- The server sent a damaged room list.";
 
-std::string RoomEntry(const std::string& name, std::int32_t ping)
-{
-    return Int32(static_cast<std::int32_t>(name.size() + 1)) + name + '\0' + Int32(ping);
-}
-
 // Verdict 2 and the room list up to where a script breaks it off.
-void AcceptUpToRoom(CScriptStream& s)
+void AcceptUpToRoom(CLoopbackStream& s)
 {
-    s.ReadHello();
-    s.Send(Bytes({2}));
+    ReadHello(s);
+    s.Send(Bytes({PROTOCOL_VERSION}));
 }
 
 }  // namespace
 
-using ClientSignOnTest = CClientFixture;
+using CClientSignOnTest = CClientFixture;
 
-TEST_F(ClientSignOnTest, AcceptedSignOnLogsEveryStepAndKeepsTheRoomOldestFirst)
+TEST_F(CClientSignOnTest, AcceptedSignOnLogsEveryStepAndKeepsTheRoomOldestFirst)
 {
     const std::int64_t readBefore = g_bytesRead;
     const std::int64_t writtenBefore = g_bytesWritten;
@@ -46,7 +43,7 @@ TEST_F(ClientSignOnTest, AcceptedSignOnLogsEveryStepAndKeepsTheRoomOldestFirst)
     EXPECT_EQ(seen.echo1, Bytes({5}));
     EXPECT_EQ(seen.echo2, Bytes({0x77}));
     EXPECT_TRUE(seen.bClientClosed);
-    EXPECT_EQ(m_view.m_logs, (std::vector<std::string>{
+    EXPECT_EQ(m_view.m_log, (std::vector<std::string>{
                                  "Connecting to server at: 127.0.0.1",
                                  "Connected.  Checking Version",
                                  "Checking version",
@@ -71,10 +68,10 @@ TEST_F(ClientSignOnTest, AcceptedSignOnLogsEveryStepAndKeepsTheRoomOldestFirst)
     // client's datagram socket listens.
     ASSERT_NE(seen.NoticedPort(), 0);
     m_server.SendDatagram(seen.NoticedPort(), std::string("\x02" "welcome", 9));
-    EXPECT_TRUE(Pump([&] { return m_view.HasLog("welcome"); }));
+    EXPECT_TRUE(Pump([&] { return m_view.Logged("welcome"); }));
 }
 
-TEST_F(ClientSignOnTest, EmptyNameAndMessagesInPiecesStillSignOn)
+TEST_F(CClientSignOnTest, EmptyNameAndMessagesInPiecesStillSignOn)
 {
     CSignOnRecord seen;
 
@@ -82,12 +79,12 @@ TEST_F(ClientSignOnTest, EmptyNameAndMessagesInPiecesStillSignOn)
 
     EXPECT_EQ(seen.hello, Bytes({0x02, 0x00}));
     EXPECT_EQ(seen.echo2, Bytes({0x77}));
-    EXPECT_TRUE(m_view.HasLog("\r\nServer reports a -1 ms ping time"));
+    EXPECT_TRUE(m_view.Logged("\r\nServer reports a -1 ms ping time"));
     EXPECT_EQ(m_view.m_users, (std::vector<std::string>{"Dee Dee (123456)", " (0)"}));
     EXPECT_TRUE(m_view.m_messages.empty());
 }
 
-TEST_F(ClientSignOnTest, EntryOfTheLongestNameSignsOn)
+TEST_F(CClientSignOnTest, EntryOfTheLongestNameSignsOn)
 {
     // 510 name bytes: all that a hello of 511 bytes carries. Li is 511.
     const std::string longest(510, 'n');
@@ -99,7 +96,7 @@ TEST_F(ClientSignOnTest, EntryOfTheLongestNameSignsOn)
     EXPECT_EQ(m_view.m_users, std::vector<std::string>{longest + " (9)"});
 }
 
-TEST_F(ClientSignOnTest, EmptyRoomShowsAnEmptyUsersBox)
+TEST_F(CClientSignOnTest, EmptyRoomShowsAnEmptyUsersBox)
 {
     CSignOnRecord seen;
 
@@ -114,7 +111,7 @@ TEST_F(ClientSignOnTest, EmptyRoomShowsAnEmptyUsersBox)
     EXPECT_NE(std::find(clear, m_view.m_events.end(), "users"), m_view.m_events.end());
 }
 
-TEST_F(ClientSignOnTest, RefusedVersionLogsTheVerdictAndFails)
+TEST_F(CClientSignOnTest, RefusedVersionLogsTheVerdictAndFails)
 {
     for (int verdict : {3, 0xFF}) {
         SCOPED_TRACE(verdict);
@@ -125,10 +122,10 @@ TEST_F(ClientSignOnTest, RefusedVersionLogsTheVerdictAndFails)
         const std::int64_t readBefore = g_bytesRead;
         bool bClientClosed = false;
 
-        m_server.Serve([&](CScriptStream& s) {
-            s.ReadHello();
+        m_server.Serve([&](CLoopbackStream& s) {
+            ReadHello(s);
             s.Send(Bytes({verdict}));
-            bClientClosed = s.WaitClosed();
+            bClientClosed = s.PeerClosed(5000);
         });
         const bool failed = client.Logon(ServerAddress(), "Ann");
         m_server.Join();
@@ -139,8 +136,8 @@ TEST_F(ClientSignOnTest, RefusedVersionLogsTheVerdictAndFails)
         // The window ends right after: the reason is in a message box too.
         const std::string reason =
             "Version 2 is not same as server's version " + std::to_string(verdict) + ".  Terminating...";
-        ASSERT_FALSE(view.m_logs.empty());
-        EXPECT_EQ(view.m_logs.back(), reason);
+        ASSERT_FALSE(view.m_log.empty());
+        EXPECT_EQ(view.m_log.back(), reason);
         EXPECT_EQ(view.m_messages, std::vector<std::string>{reason});
         EXPECT_EQ(view.m_events.back(), "message " + reason);
         EXPECT_EQ(g_bytesWritten - writtenBefore, 5);
@@ -148,15 +145,15 @@ TEST_F(ClientSignOnTest, RefusedVersionLogsTheVerdictAndFails)
     }
 }
 
-TEST_F(ClientSignOnTest, SilentServerIsGivenUpAtTheDeadline)
+TEST_F(CClientSignOnTest, SilentServerIsGivenUpAtTheDeadline)
 {
     m_client.SetSignOnLimit(std::chrono::milliseconds(300));
     bool bClientClosed = false;
 
-    const bool failed = LogonWith("Ann", [&](CScriptStream& s) {
+    const bool failed = LogonWith("Ann", [&](CLoopbackStream& s) {
         AcceptUpToRoom(s);
-        s.Send(Int32(1));  // one entry announced, never sent
-        bClientClosed = s.WaitClosed();
+        s.Send(EncodeInt32(1));  // one entry announced, never sent
+        bClientClosed = s.PeerClosed(5000);
     });
 
     EXPECT_TRUE(failed);
@@ -165,23 +162,23 @@ TEST_F(ClientSignOnTest, SilentServerIsGivenUpAtTheDeadline)
     EXPECT_FALSE(m_client.IsConnected());
 }
 
-TEST_F(ClientSignOnTest, EndlessRoomIsGivenUpWithinTheLimitKeepingNothing)
+TEST_F(CClientSignOnTest, EndlessRoomIsGivenUpWithinTheLimitKeepingNothing)
 {
     // A room count no server could gather, then small valid entries for as
     // long as the client reads them.
     const auto limit = std::chrono::seconds(3);
     m_client.SetSignOnLimit(limit);
-    const std::string entry = RoomEntry("Bob", 1);
+    const std::string entry = EncodeRoomEntry("Bob", 1);
     std::string burst;
     for (int k = 0; k < 1000; ++k)
         burst += entry;
     const auto start = std::chrono::steady_clock::now();
 
-    const bool failed = LogonWith("Ann", [&](CScriptStream& s) {
+    const bool failed = LogonWith("Ann", [&](CLoopbackStream& s) {
         AcceptUpToRoom(s);
-        s.Send(Int32(0x7FFFFFFF));
+        s.Send(EncodeInt32(0x7FFFFFFF));
         const auto until = std::chrono::steady_clock::now() + 2 * limit;
-        while (std::chrono::steady_clock::now() < until && s.SendSome(burst)) {
+        while (std::chrono::steady_clock::now() < until && SendSome(s, burst)) {
         }
     });
 
@@ -203,18 +200,18 @@ struct CBrokenSignOn {
 // Names the case in test listings instead of dumping its bytes.
 void PrintTo(const CBrokenSignOn& broken, std::ostream* pOut) { *pOut << broken.label; }
 
-class ClientAbandonTest : public CClientFixture, public ::testing::WithParamInterface<CBrokenSignOn> {};
+class CClientAbandonTest : public CClientFixture, public ::testing::WithParamInterface<CBrokenSignOn> {};
 
-TEST_P(ClientAbandonTest, SaysWhyClosesAndEmptiesTheRoom)
+TEST_P(CClientAbandonTest, SaysWhyClosesAndEmptiesTheRoom)
 {
     const CBrokenSignOn& broken = GetParam();
     bool bClientClosed = false;
 
-    const bool failed = LogonWith("Ann", [&](CScriptStream& s) {
+    const bool failed = LogonWith("Ann", [&](CLoopbackStream& s) {
         AcceptUpToRoom(s);
         s.Send(broken.afterVerdict);
         s.CloseSending();
-        bClientClosed = s.WaitClosed();
+        bClientClosed = s.PeerClosed(5000);
     });
 
     EXPECT_TRUE(failed);
@@ -229,36 +226,33 @@ TEST_P(ClientAbandonTest, SaysWhyClosesAndEmptiesTheRoom)
     EXPECT_EQ(m_view.m_events.back(), std::string("message ") + broken.message);
     EXPECT_NE(std::find(m_view.m_events.begin(), m_view.m_events.end(), "clear"), m_view.m_events.end());
     // A ping result that never fully came is never shown.
-    for (const std::string& line : m_view.m_logs)
+    for (const std::string& line : m_view.m_log)
         EXPECT_EQ(line.find("Server reports"), std::string::npos) << line;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    BrokenServers, ClientAbandonTest,
+    BrokenServers, CClientAbandonTest,
     ::testing::Values(
         CBrokenSignOn{"ClosedBeforeTheRoomCount", "", kLost},
-        CBrokenSignOn{"RoomCountCutShort", Int32(2).substr(0, 3), kLost},
-        CBrokenSignOn{"ClosedInsideAnEntryName", Int32(2) + RoomEntry("Bob", 1) + Int32(5) + "Cy", kLost},
-        CBrokenSignOn{"EntryLengthZero", Int32(2) + RoomEntry("Bob", 1) + Int32(0), kBadRoom},
-        CBrokenSignOn{"EntryLengthNegative", Int32(2) + RoomEntry("Bob", 1) + Int32(-1), kBadRoom},
-        CBrokenSignOn{"EntryLengthTooLarge", Int32(2) + RoomEntry("Bob", 1) + Int32(512), kBadRoom},
-        CBrokenSignOn{"ClosedBeforeTheProbe", Int32(0), kLost},
-        CBrokenSignOn{"PingResultCutShort", Int32(0) + Bytes({5, 5}) + Int32(9).substr(0, 2), kLost}),
+        CBrokenSignOn{"RoomCountCutShort", EncodeInt32(2).substr(0, 3), kLost},
+        CBrokenSignOn{"ClosedInsideAnEntryName", EncodeInt32(2) + EncodeRoomEntry("Bob", 1) + EncodeInt32(5) + "Cy", kLost},
+        CBrokenSignOn{"EntryLengthZero", EncodeInt32(2) + EncodeRoomEntry("Bob", 1) + EncodeInt32(0), kBadRoom},
+        CBrokenSignOn{"EntryLengthNegative", EncodeInt32(2) + EncodeRoomEntry("Bob", 1) + EncodeInt32(-1), kBadRoom},
+        CBrokenSignOn{"EntryLengthTooLarge", EncodeInt32(2) + EncodeRoomEntry("Bob", 1) + EncodeInt32(512), kBadRoom},
+        CBrokenSignOn{"ClosedBeforeTheProbe", EncodeInt32(0), kLost},
+        CBrokenSignOn{"PingResultCutShort", EncodeInt32(0) + Bytes({5, 5}) + EncodeInt32(9).substr(0, 2), kLost}),
     [](const ::testing::TestParamInfo<CBrokenSignOn>& info) { return std::string(info.param.label); });
 
-TEST(ClientNoServerTest, RefusedConnectShowsTheServerDownMessage)
+TEST(CClientNoServerTest, RefusedConnectShowsTheServerDownMessage)
 {
     CPortLock lock;  // nothing may listen on SIGNON_PORT meanwhile
     CPollLoop loop;
     CRecordingView view;
     CChatClient client;
     client.Init(&view);
-    sockaddr_in addr{};
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_TRUE(client.Logon(LoopbackAddressOnly(), "Ann"));
 
-    EXPECT_TRUE(client.Logon(addr, "Ann"));
-
-    EXPECT_EQ(view.m_logs, std::vector<std::string>{"Connecting to server at: 127.0.0.1"});
+    EXPECT_EQ(view.m_log, std::vector<std::string>{"Connecting to server at: 127.0.0.1"});
     EXPECT_EQ(view.m_messages,
               std::vector<std::string>{"Error in socket connect -- Possibly the server is down or not at this address."});
     EXPECT_FALSE(client.IsConnected());

@@ -23,11 +23,11 @@
 #include "ClientLog.h"
 #include "FuzzCheck.h"
 #include "FuzzInput.h"
-#include "LoopbackDatagram.h"
-#include "LoopbackStream.h"
+#include "Loopback.h"
 #include "NetShim.h"
 #include "PollLoop.h"
 #include "Protocol.h"
+#include "StandInServer.h"
 #include "Traffic.h"
 #include "UserInfo.h"
 #include "Wire.h"
@@ -122,24 +122,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     ResetNetShim();
     CPollLoop loop;
     CClientLog view;
-    std::uint16_t listenPort = 0;
-    const int listener = ListenLoopback(&listenPort);
-    SetStandInPort(SOCK_STREAM, SIGNON_PORT, listenPort);
-    const CLoopbackDatagram serverUdp;
-    SetStandInPort(SOCK_DGRAM, BROADCAST_PORT, serverUdp.Port());
-    int server = -1;
-    SetConnectHook([&](int) {
-        server = AcceptWaiting(listener, 5000);
-        WriteAll(server, script);
-    });
+    CStandInServer server;
+    server.AnswerConnect(script);
 
     CChatClient client;
     client.Init(&view);
     client.SetSignOnLimit(std::chrono::seconds(5));
     Require(!client.Logon(LoopbackAddress(0), "me"), "sign-on succeeds");
-    const std::string sent = ReadUntilClosed(server, 1000);
-    CloseAbortive(server);
-    ::close(listener);
+    const std::string sent = server.TakeClientBytes();
     Require(sent.size() >= 2, "port notice sent");
     const std::uint16_t clientPort = ntohs(DecodePortNotice(sent.data() + sent.size() - 2));
     RequireRoom(client.Roster(), model.room);
@@ -151,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         const std::int64_t writtenBefore = g_bytesWritten;
         model.read = 0;
         model.pingAnswers = 0;
-        serverUdp.SendTo(clientPort, datagram);
+        server.Datagrams().SendTo(clientPort, datagram);
         Require(loop.RunOnce(5000) == 1, "one read notification per datagram");
         Dispatch(model, datagram);
 
@@ -160,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         model.lines.clear();
         RequireRoom(client.Roster(), model.room);
         Require(client.IsConnected() == model.connected, "connection state");
-        const std::vector<std::string> answers = serverUdp.Receive(model.pingAnswers, 1000);
+        const std::vector<std::string> answers = server.Datagrams().Receive(model.pingAnswers, 1000);
         Require(answers == std::vector<std::string>(model.pingAnswers, std::string("\x05\0", 2)), "ping answers");
         Require(g_bytesRead - readBefore == model.read, "bytes read");
         Require(g_bytesWritten - writtenBefore == static_cast<std::int64_t>(2 * model.pingAnswers), "bytes written");

@@ -33,11 +33,11 @@
 #include "ClientLog.h"
 #include "FuzzCheck.h"
 #include "FuzzInput.h"
-#include "LoopbackDatagram.h"
-#include "LoopbackStream.h"
+#include "Loopback.h"
 #include "NetShim.h"
 #include "PollLoop.h"
 #include "Protocol.h"
+#include "StandInServer.h"
 #include "UserInfo.h"
 #include "Wire.h"
 
@@ -149,16 +149,6 @@ std::string Heard(const std::string& stream, const std::string& repeat, std::siz
     return heard;
 }
 
-std::string UserName(CFuzzInput& in)
-{
-    // A name typed into the window never holds a zero byte.
-    std::string name = in.Counted();
-    for (char& c : name)
-        if (c == '\0')
-            c = '0';
-    return name;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t size)
@@ -167,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     const std::uint8_t settings = in.Byte();
     const bool bEndless = (settings & ~1) == 2;
     const EStreamEnd end = bEndless ? EStreamEnd::HalfClose : StreamEndFrom(settings & 1);
-    const std::string name = UserName(in);
+    const std::string name = in.Name();
     std::string stream, lastPiece;
     std::vector<std::size_t> pieces;
     while (!in.Empty()) {
@@ -180,22 +170,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     ResetNetShim();
     CPollLoop loop;
     CClientLog view;
-    std::uint16_t listenPort = 0;
-    const int listener = ListenLoopback(&listenPort);
-    SetStandInPort(SOCK_STREAM, SIGNON_PORT, listenPort);
-    const CLoopbackDatagram serverUdp;
-    SetStandInPort(SOCK_DGRAM, BROADCAST_PORT, serverUdp.Port());
-
-    // The server's side is queued as soon as the client has connected.
-    int server = -1;
+    CStandInServer server;
     CutNextStream(pieces, end == EStreamEnd::HalfClose && !bEndless);
     RepeatAfterPieces(repeat);
-    SetConnectHook([&](int) {
-        server = AcceptWaiting(listener, 5000);
-        Require(server >= 0, "harness accepts");
-        WriteAll(server, stream);
-        server = EndStream(server, end);
-    });
+    server.AnswerConnect(stream, end);
 
     {
         CChatClient client;
@@ -235,11 +213,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
                         (end == EStreamEnd::Reset && message == kConnectText) || MayLog(message, answer),
                     "message", message);
 
-        if (server >= 0) {
+        if (server.Answered()) {
             Require(failed == !answer.complete || bTimedOut, "every complete answer signs on");
             if (answer.damaged)
                 Require(view.m_messages == std::vector<std::string>{kBadRoomText}, "damaged room is reported");
-            const std::string sent = ReadUntilClosed(server, 1000);
+            const std::string sent = server.TakeClientBytes();
             std::string expected = EncodeHello(name);
             if (answer.verdict == PROTOCOL_VERSION && !answer.damaged)
                 expected += answer.echoes;
@@ -250,13 +228,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
                     "nothing but the port notice follows");
             if (!failed) {
                 // The notice names the client's datagram socket, which hears the server.
-                serverUdp.SendTo(ntohs(DecodePortNotice(sent.data() + expected.size())), std::string("\x02probe", 7));
+                server.Datagrams().SendTo(ntohs(DecodePortNotice(sent.data() + expected.size())), std::string("\x02probe", 7));
                 Require(loop.RunOnce(5000) == 1, "the announced port is the client's");
                 Require(!view.m_lines.empty() && view.m_lines.back() == "probe", "datagram reaches the client");
             }
-            CloseAbortive(server);
         }
     }
-    ::close(listener);
     return 0;
 }

@@ -32,6 +32,18 @@ public:
     // A length byte, then that many bytes.
     std::string Counted() { return Bytes(Byte()); }
 
+    // Counted, with each zero byte read as '0': a user's name never holds
+    // one (a name typed into the window has none, and a hello ends at the
+    // first).
+    std::string Name()
+    {
+        std::string name = Counted();
+        for (char& c : name)
+            if (c == '\0')
+                c = '0';
+        return name;
+    }
+
 private:
     const std::uint8_t* m_pData;
     std::size_t m_size;

@@ -140,16 +140,6 @@ void RequireLog(CServerLog& view, CRoomModel& model)
     model.m_lines.clear();
 }
 
-std::string MemberName(CFuzzInput& in)
-{
-    // A signed-on name never holds a zero byte: the hello ends at the first.
-    std::string name = in.Counted();
-    for (char& c : name)
-        if (c == '\0')
-            c = '0';
-    return name;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t size)
@@ -158,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     const int memberCount = 1 + (in.Byte() & 3);
     std::vector<CMember> members;
     for (int m = 0; m < memberCount; ++m)
-        members.push_back({MemberName(in), std::make_unique<CLoopbackDatagram>()});
+        members.push_back({in.Name(), std::make_unique<CLoopbackDatagram>()});
     const CLoopbackDatagram stranger;
 
     ResetNetShim();

@@ -40,6 +40,7 @@
 #include "PollLoop.h"
 #include "Protocol.h"
 #include "ServerLog.h"
+#include "StreamEnd.h"
 #include "Traffic.h"
 #include "UserInfo.h"
 #include "Wire.h"
@@ -95,15 +96,15 @@ struct CSignOn {
 // The harness's own connection to the server. A failure here is the
 // machine's for a moment (a signal, no port free), not the program's: it is
 // tried again, and if it still fails the caller skips the input.
-int ConnectHarness(std::uint16_t port)
+CLoopbackStream ConnectHarness(std::uint16_t port)
 {
     for (int attempt = 0; attempt < 10; ++attempt) {
-        const int fd = ConnectLoopback(port);
-        if (fd >= 0)
-            return fd;
+        CLoopbackStream conn(port);
+        if (conn.IsOpen())
+            return conn;
         std::this_thread::sleep_for(std::chrono::milliseconds(1 << attempt));
     }
-    return -1;
+    return CLoopbackStream();
 }
 
 // Run the loop until it delivers something (at most 5 s): a signal that
@@ -265,13 +266,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     view.m_lines.clear();
     const std::int64_t readBefore = g_bytesRead;
 
-    int client = ConnectHarness(StandInPort(SOCK_STREAM, SIGNON_PORT));
-    if (client < 0) {
+    CLoopbackStream client = ConnectHarness(StandInPort(SOCK_STREAM, SIGNON_PORT));
+    if (!client.IsOpen()) {
         std::fprintf(stderr, "harness set-up: no connection to the server (%s); input skipped\n", std::strerror(errno));
         return 0;
     }
-    WriteAll(client, stream);
-    client = EndStream(client, end);
+    // A half-close is left to the shim (CutNextStream), which ends the
+    // stream after its last piece; a reset goes with the connection.
+    client.Send(stream);
+    if (end == EStreamEnd::Reset)
+        client.Reset();
     CutNextStream(pieces, end == EStreamEnd::HalfClose);
     // One pass accepts; the connection then waits for its hello, and the
     // next pass reads it to its end and runs the rest of the sign-on.
@@ -304,13 +308,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     Require(view.m_messages.empty(), "no message box");
     Require(g_bytesRead - readBefore <= static_cast<std::int64_t>(stream.size()), "no more read than sent");
 
-    if (client >= 0) {
+    if (client.IsOpen()) {
         Require(added == signOn.joins, "every complete sign-on adds its user");
         if (signOn.complete || signOn.tooLong)
             Require(g_bytesRead - readBefore == static_cast<std::int64_t>(signOn.helloSize + (signOn.tooLong ? 0 : 4)),
                     "sign-on bytes read");
-        RequireAnswer(ReadUntilClosed(client, 1000), signOn, room);
-        CloseAbortive(client);
+        client.SetWait(1000);
+        RequireAnswer(client.ReadToEnd(), signOn, room);
+        client.Reset();  // closed first by the harness: no port of its own left in TIME_WAIT
     }
     for (const auto& pSink : sinks)
         pSink->Receive(0, 0);

@@ -1,7 +1,6 @@
 // The socket layer's batched datagram send and its receive-buffer size, on
 // sockets of 127.0.0.1 with ports the system picks.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,87 +11,46 @@
 #include <vector>
 
 #include "AsyncSocket.h"
-
-namespace {
-
-// A plain datagram socket that collects what reaches it, without waiting.
-class CReceiver {
-public:
-    CReceiver() : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0))
-    {
-        m_addr.sin_family = AF_INET;
-        m_addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof m_addr;
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&m_addr), sizeof m_addr);
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&m_addr), &len);
-    }
-    ~CReceiver() { ::close(m_fd); }
-    CReceiver(const CReceiver&) = delete;
-    CReceiver& operator=(const CReceiver&) = delete;
-
-    const sockaddr_in& Address() const { return m_addr; }
-    std::vector<std::string> Drain() const
-    {
-        std::vector<std::string> got;
-        char buf[600];
-        ssize_t n;
-        while ((n = ::recv(m_fd, buf, sizeof buf, 0)) >= 0)
-            got.emplace_back(buf, static_cast<std::size_t>(n));
-        return got;
-    }
-
-private:
-    int m_fd;
-    sockaddr_in m_addr{};
-};
-
-// A destination no datagram can go to: port 0 (EINVAL).
-sockaddr_in Nowhere()
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-}  // namespace
+#include "Loopback.h"
+#include "LoopbackDatagram.h"
 
 TEST(CDatagramBatchTest, SendToEachStopsAtTheFirstFailureAndCountsFromTheFront)
 {
     CAsyncSocket sender;
     ASSERT_FALSE(sender.Create(0, SOCK_DGRAM, 0));
     // More addresses than one system call takes, so the batch is split.
-    std::vector<CReceiver> receivers(150);
-    const sockaddr_in nowhere = Nowhere();
+    std::vector<CLoopbackDatagram> receivers(150);
+    // A destination no datagram can go to: port 0 (EINVAL).
+    const sockaddr_in nowhere = LoopbackAddress(0);
     std::vector<const sockaddr_in*> to;
-    for (const CReceiver& r : receivers)
+    for (const CLoopbackDatagram& r : receivers)
         to.push_back(&r.Address());
     const std::string datagram("\x02<Al> hi", 9);  // its zero byte included
 
     EXPECT_EQ(sender.SendToEach(datagram.data(), 9, to.data(), 150), 150);
-    for (const CReceiver& r : receivers)
-        EXPECT_EQ(r.Drain(), std::vector<std::string>{datagram});
+    for (const CLoopbackDatagram& r : receivers)
+        EXPECT_EQ(r.Receive(0, 0), std::vector<std::string>{datagram});
 
     // A failure past the first chunk: everything before it went, nothing after.
     to[100] = &nowhere;
     EXPECT_EQ(sender.SendToEach(datagram.data(), 9, to.data(), 150), 100);
     for (std::size_t i = 0; i < receivers.size(); ++i)
-        EXPECT_EQ(receivers[i].Drain().size(), i < 100 ? 1u : 0u) << i;
+        EXPECT_EQ(receivers[i].Receive(0, 0).size(), i < 100 ? 1u : 0u) << i;
 
     // A failure at the very start of the second chunk.
     to[100] = &receivers[100].Address();
     to[64] = &nowhere;
     EXPECT_EQ(sender.SendToEach(datagram.data(), 9, to.data(), 150), 64);
     for (std::size_t i = 0; i < receivers.size(); ++i)
-        EXPECT_EQ(receivers[i].Drain().size(), i < 64 ? 1u : 0u) << i;
+        EXPECT_EQ(receivers[i].Receive(0, 0).size(), i < 64 ? 1u : 0u) << i;
 
     // The failing address first: nothing went, and errno tells why.
     errno = 0;
     EXPECT_EQ(sender.SendToEach(datagram.data(), 9, to.data() + 64, 50), -1);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(sender.SendToEach(datagram.data(), 9, to.data(), 0), 0);
-    for (const CReceiver& r : receivers)
-        EXPECT_TRUE(r.Drain().empty());
+    for (const CLoopbackDatagram& r : receivers)
+        EXPECT_TRUE(r.Receive(0, 0).empty());
 }
 
 TEST(CDatagramBatchTest, ReceiveBufferGrowsToTheSizeAskedOrTheSystemsCap)

@@ -9,8 +9,9 @@
 #include <thread>
 
 #include "AsyncSocket.h"
-#include "LoopbackPeers.h"
+#include "LoopbackStream.h"
 #include "PollLoop.h"
+#include "Probe.h"
 #include "Protocol.h"
 #include "Socket.h"
 
@@ -21,33 +22,28 @@ namespace {
 // Counts how often a blocking wait let the windows repaint.
 class CCountingLoop : public CPollLoop {
 public:
-    void PumpRepaint() override { ++pumps; }
-    int pumps = 0;
+    void PumpRepaint() override { ++m_nPumps; }
+    int m_nPumps = 0;
 };
 
 // A listener and a connected pair of stream ends: the blocking side is a
-// CSocket, the other a raw descriptor the test drives.
-struct CStreamPair {
-    CAsyncSocket listener;
-    CSocket conn;
-    int peer = -1;
-
+// CSocket, the other a plain stream the test drives.
+class CStreamPair {
+public:
     CStreamPair()
     {
-        EXPECT_FALSE(listener.Create(0, SOCK_STREAM, 0));
-        EXPECT_FALSE(listener.Listen(LISTEN_BACKLOG));
-        peer = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in to = Loopback(listener);
-        EXPECT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-        for (int i = 0; i < 100 && listener.Accept(conn, nullptr); ++i)
+        EXPECT_FALSE(m_listener.Create(0, SOCK_STREAM, 0));
+        EXPECT_FALSE(m_listener.Listen(LISTEN_BACKLOG));
+        m_peer = CLoopbackStream(ntohs(Loopback(m_listener).sin_port));
+        EXPECT_TRUE(m_peer.IsOpen());
+        for (int i = 0; i < 100 && m_listener.Accept(m_conn, nullptr); ++i)
             std::this_thread::sleep_for(5ms);
-        EXPECT_TRUE(conn.IsOpen());
+        EXPECT_TRUE(m_conn.IsOpen());
     }
-    ~CStreamPair()
-    {
-        if (peer >= 0)
-            ::close(peer);
-    }
+
+    CAsyncSocket m_listener;
+    CSocket m_conn;
+    CLoopbackStream m_peer;
 };
 
 }  // namespace
@@ -123,21 +119,21 @@ TEST(CSocketTest, ReceiveFullWaitsForPiecesAndReportsAnEarlyClose)
     CCountingLoop loop;
     CStreamPair pair;
     std::thread writer([&] {
-        ::send(pair.peer, "ab", 2, 0);
+        pair.m_peer.Send("ab");
         std::this_thread::sleep_for(120ms);
-        ::send(pair.peer, "cd", 2, 0);
+        pair.m_peer.Send("cd");
         std::this_thread::sleep_for(60ms);
-        ::send(pair.peer, "e", 1, 0);
-        ::shutdown(pair.peer, SHUT_WR);
+        pair.m_peer.Send("e");
+        pair.m_peer.CloseSending();
     });
-    pair.conn.SetDeadline(CSocket::Clock::now() + 5s);
+    pair.m_conn.SetDeadline(CSocket::Clock::now() + 5s);
     char buf[8] = {};
     int got = -1;
-    EXPECT_FALSE(pair.conn.ReceiveFull(buf, 4, &got));
+    EXPECT_FALSE(pair.m_conn.ReceiveFull(buf, 4, &got));
     EXPECT_EQ(got, 4);
     EXPECT_EQ(std::string(buf, 4), "abcd");
-    EXPECT_GT(loop.pumps, 0);  // windows repainted while it waited
-    EXPECT_TRUE(pair.conn.ReceiveFull(buf, 4, &got));  // "e", then closed
+    EXPECT_GT(loop.m_nPumps, 0);  // windows repainted while it waited
+    EXPECT_TRUE(pair.m_conn.ReceiveFull(buf, 4, &got));  // "e", then closed
     EXPECT_EQ(got, 1);
     writer.join();
 }
@@ -146,10 +142,10 @@ TEST(CSocketTest, DeadlineEndsAWaitOnASilentPeer)
 {
     CCountingLoop loop;
     CStreamPair pair;
-    pair.conn.SetDeadline(CSocket::Clock::now() + 150ms);
+    pair.m_conn.SetDeadline(CSocket::Clock::now() + 150ms);
     char c;
     errno = 0;
-    EXPECT_EQ(pair.conn.Receive(&c, 1), -1);
+    EXPECT_EQ(pair.m_conn.Receive(&c, 1), -1);
     EXPECT_EQ(errno, ETIMEDOUT);
 }
 
@@ -159,13 +155,13 @@ TEST(CSocketTest, DeadlineHoldsWhileThePeerKeepsBytesReady)
     // must end it all the same.
     CCountingLoop loop;
     CStreamPair pair;
-    ASSERT_EQ(::send(pair.peer, "abcd", 4, 0), 4);
-    pair.conn.SetDeadline(CSocket::Clock::now() - 1ms);
+    ASSERT_FALSE(pair.m_peer.Send("abcd"));
+    pair.m_conn.SetDeadline(CSocket::Clock::now() - 1ms);
     char buf[4];
     errno = 0;
-    EXPECT_EQ(pair.conn.Receive(buf, 1), -1);
+    EXPECT_EQ(pair.m_conn.Receive(buf, 1), -1);
     EXPECT_EQ(errno, ETIMEDOUT);
-    EXPECT_EQ(pair.conn.Send("x", 1), -1);
+    EXPECT_EQ(pair.m_conn.Send("x", 1), -1);
     EXPECT_EQ(errno, ETIMEDOUT);
 }
 
@@ -182,49 +178,44 @@ TEST(CSocketTest, BlockingWaitHoldsBackOtherNotifications)
 
     std::thread writer([&] {
         std::this_thread::sleep_for(100ms);
-        ::send(pair.peer, "z", 1, 0);
+        pair.m_peer.Send("z");
     });
     char c = 0;
-    EXPECT_EQ(pair.conn.Receive(&c, 1), 1);
+    EXPECT_EQ(pair.m_conn.Receive(&c, 1), 1);
     writer.join();
     EXPECT_EQ(c, 'z');
-    EXPECT_EQ(udp.notified, 0);  // held back during the wait ...
-    loop.RunOnce(1000);
-    EXPECT_EQ(udp.notified, 1);  // ... and delivered afterwards
+    EXPECT_EQ(udp.m_nNotified, 0);  // held back during the wait ...
+    ASSERT_GE(loop.RunOnce(1000), 0);
+    EXPECT_EQ(udp.m_nNotified, 1);  // ... and delivered afterwards
 }
 
 TEST(CSocketTest, ConnectReportsRefusalAndPeekLeavesBytesQueued)
 {
     CPollLoop loop;
-    unsigned closedPort;
+    sockaddr_in to{};
     {
         CAsyncSocket probe;
         ASSERT_FALSE(probe.Create(0, SOCK_STREAM, 0));
-        closedPort = ntohs(Loopback(probe).sin_port);
+        to = Loopback(probe);  // a port nothing listens on once the probe is gone
     }
     CSocket s;
     ASSERT_FALSE(s.Create());
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(closedPort));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     errno = 0;
     EXPECT_TRUE(s.Connect(to));
     EXPECT_EQ(errno, ECONNREFUSED);
 
     CStreamPair pair;
-    ::send(pair.peer, "hi\0", 3, 0);
+    pair.m_peer.Send(std::string_view("hi\0", 3));
     char buf[8] = {};
-    EXPECT_EQ(pair.conn.Peek(buf, 8), 3);
-    EXPECT_EQ(pair.conn.Receive(buf, 8), 3);
+    EXPECT_EQ(pair.m_conn.Peek(buf, 8), 3);
+    EXPECT_EQ(pair.m_conn.Receive(buf, 8), 3);
     EXPECT_STREQ(buf, "hi");
-    ::close(pair.peer);
-    pair.peer = -1;
-    EXPECT_EQ(pair.conn.Receive(buf, 8), 0);  // closed by the peer
+    pair.m_peer.Close();
+    EXPECT_EQ(pair.m_conn.Receive(buf, 8), 0);  // closed by the peer
     // A send on a stream the peer has closed fails; it does not kill the process.
     ::signal(SIGPIPE, SIG_IGN);
     int rc = 0;
     for (int i = 0; i < 50 && rc >= 0; ++i)
-        rc = pair.conn.Send("x", 1);
+        rc = pair.m_conn.Send("x", 1);
     EXPECT_EQ(rc, -1);
 }

@@ -18,7 +18,7 @@ std::string OnWire(const std::string& text) { return text + '\0'; }
 
 }  // namespace
 
-TEST(WireTest, SignOnMessagesMatchTheFieldBytes)
+TEST(CWireTest, SignOnMessagesMatchTheFieldBytes)
 {
     EXPECT_EQ(OnWire(FormatNew(15, "Ann")), Bytes({0x01, 0x20, 0x31, 0x35, 0x20, 0x41, 0x6E, 0x6E, 0x00}));
     EXPECT_EQ(EncodeRoomEntry("Ann", 15),
@@ -33,7 +33,7 @@ TEST(WireTest, SignOnMessagesMatchTheFieldBytes)
     EXPECT_EQ(EncodeHello("guest"), std::string("\x02guest\0", 7));
 }
 
-TEST(WireTest, Int32IsLittleEndianTwosComplement)
+TEST(CWireTest, Int32IsLittleEndianTwosComplement)
 {
     for (std::int32_t v : {0, 1, -1, 15, 256, INT32_MIN, INT32_MAX, -123456789}) {
         std::string bytes = EncodeInt32(v);
@@ -43,7 +43,7 @@ TEST(WireTest, Int32IsLittleEndianTwosComplement)
     EXPECT_EQ(EncodeInt32(-2), Bytes({0xFE, 0xFF, 0xFF, 0xFF}));
 }
 
-TEST(WireTest, DatagramLengthsOfTheBobFigures)
+TEST(CWireTest, DatagramLengthsOfTheBobFigures)
 {
     EXPECT_EQ(OnWire(FormatNew(15, "Bob")).size(), 9u);
     EXPECT_EQ(OnWire(FormatJoinLine("Bob")).size(), 28u);
@@ -58,7 +58,7 @@ TEST(WireTest, DatagramLengthsOfTheBobFigures)
     EXPECT_EQ(FormatChat("100% %s"), "\x02" "100% %s");
 }
 
-TEST(WireTest, ReceivedDatagramsAreReadUpToZeroOrEnd)
+TEST(CWireTest, ReceivedDatagramsAreReadUpToZeroOrEnd)
 {
     EXPECT_EQ(DatagramText(std::string("\x02hi\0junk", 8)), "hi");
     EXPECT_EQ(DatagramText("\x02no zero"), "no zero");
@@ -74,14 +74,14 @@ TEST(WireTest, ReceivedDatagramsAreReadUpToZeroOrEnd)
     EXPECT_EQ(HelloName(""), "");
 }
 
-TEST(WireTest, NewUserTextScansLikeTheIntegerConversion)
+TEST(CWireTest, NewUserTextScansLikeTheIntegerConversion)
 {
-    struct Case {
+    struct CCase {
         const char* text;
         std::int32_t ping;
         const char* name;
     };
-    const Case cases[] = {
+    const CCase cases[] = {
         {" 15 Ann", 15, "Ann"},
         {" 15  Ann", 15, "Ann"},         // leading blanks of a name are lost
         {" 15 Ann Lee ", 15, "Ann Lee "},  // blanks inside and after stay
@@ -105,7 +105,7 @@ TEST(WireTest, NewUserTextScansLikeTheIntegerConversion)
         {" -99999999999999999999 neg", 0, "neg"},
         {" 4294967295 wrap", -1, "wrap"},
     };
-    for (const Case& c : cases) {
+    for (const CCase& c : cases) {
         CNewUserText scanned = ScanNewText(c.text);
         EXPECT_EQ(scanned.ping, c.ping) << '"' << c.text << '"';
         EXPECT_EQ(scanned.name, c.name) << '"' << c.text << '"';

@@ -5,29 +5,22 @@
 // whole burst. No line may be lost on the way.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ChatClient.h"
-#include "ClientView.h"
+#include "Loopback.h"
 #include "PollLoop.h"
+#include "RecordingView.h"
+#include "ServerProcess.h"
 #include "TestSupport.h"
-
-extern char** environ;
+#include "Wire.h"
 
 using namespace std::chrono_literals;
 
@@ -37,96 +30,17 @@ constexpr int kRoom = 100;
 constexpr int kSenders = 10;
 constexpr int kLines = 200;
 
-// zephran-server with its log read through a pipe, so that a test can wait
-// for a line the server has logged. Kills a child still running at the end.
-class CLoggingServer {
-public:
-    ~CLoggingServer()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_out >= 0)
-            ::close(m_out);
-    }
-
-    // True (failed) unless the server runs and listens within a few seconds.
-    bool Start()
-    {
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0)
-            return true;
-        // Room for the whole log of a burst, so the server never waits on it.
-        ::fcntl(out[1], F_SETPIPE_SZ, 1 << 20);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        char* const argv[] = {const_cast<char*>(ZEPHRAN_SERVER_PATH), nullptr};
-        const int rc = ::posix_spawn(&m_pid, ZEPHRAN_SERVER_PATH, &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        m_out = out[0];
-        if (rc != 0) {
-            m_pid = -1;
-            return true;
-        }
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (!Listening())
-            if (std::chrono::steady_clock::now() >= deadline)
-                return true;
-            else
-                std::this_thread::sleep_for(10ms);
-        return false;
-    }
-
-    // Read the log until it holds line (with its "\n"); false if time ran out.
-    bool WaitForLine(const std::string& line, std::chrono::milliseconds limit)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (m_log.find(line + "\n") == std::string::npos) {
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            pollfd p{m_out, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            char buf[65536];
-            const ssize_t n = ::read(m_out, buf, sizeof buf);
-            if (n <= 0)
-                return false;
-            m_log.append(buf, static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-
-private:
-    // The sign-on port 2050 (0802) listening (state 0A) in /proc/net/tcp.
-    static bool Listening()
-    {
-        std::ifstream table("/proc/net/tcp");
-        std::string row;
-        while (std::getline(table, row))
-            if (row.find(":0802 00000000:0000 0A") != std::string::npos)
-                return true;
-        return false;
-    }
-
-    pid_t m_pid = -1;
-    int m_out = -1;
-    std::string m_log;
-};
-
-// A client window that keeps count of the relayed lines it is shown: per
+// A client window that counts the relayed lines it is shown instead of
+// keeping them (a hundred members shown two thousand lines each): per
 // sender, how many came and whether each came in the order it was sent.
-class CCountingView : public IClientView {
+// Every other call is recorded.
+class CCountingView : public CRecordingView {
 public:
     void AppendLog(const std::string& text) override
     {
         int sender = -1, line = -1;
-        if (std::sscanf(text.c_str(), "<u%d> line %d", &sender, &line) != 2 || sender < 0 ||
-            sender >= kSenders) {
-            if (text.find(" has joined the chat!") != std::string::npos)
-                ++m_nJoinLines;
+        if (std::sscanf(text.c_str(), "<u%d> line %d", &sender, &line) != 2 || sender < 0 || sender >= kSenders) {
+            CRecordingView::AppendLog(text);
             return;
         }
         CSender& from = m_senders[static_cast<std::size_t>(sender)];
@@ -136,10 +50,6 @@ public:
         ++from.count;
         ++m_nRelayed;
     }
-    void UpdateUserList(CUserList& /*roster*/) override {}
-    void ClearUserList() override {}
-    void UpdateTraffic() override {}
-    void ShowMessage(const std::string& text) override { m_messages.push_back(text); }
 
     struct CSender {
         int count = 0;
@@ -148,8 +58,6 @@ public:
     };
     CSender m_senders[kSenders];
     int m_nRelayed = 0;
-    int m_nJoinLines = 0;
-    std::vector<std::string> m_messages;
 };
 
 struct CMember {
@@ -177,11 +85,12 @@ TEST(CBurstTest, TenUsersSendingTwoHundredLinesAtOnceIntoARoomOfAHundredLoseNone
 {
     CPortLock lock;
     CPollLoop loop;
-    CLoggingServer server;
-    ASSERT_FALSE(server.Start()) << "zephran-server did not start listening";
+    CServerProcess server;
+    // Room for the whole log of a burst, so the server never waits on it.
+    server.SetPipeBytes(1 << 20);
+    ASSERT_FALSE(server.StartListening(CServerProcess::EOutput::Capture)) << "zephran-server did not start listening";
 
-    sockaddr_in address{};
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in address = LoopbackAddressOnly();
     std::vector<std::unique_ptr<CMember>> room;
     for (int k = 0; k < kRoom; ++k) {
         auto pMember = std::make_unique<CMember>();
@@ -191,7 +100,8 @@ TEST(CBurstTest, TenUsersSendingTwoHundredLinesAtOnceIntoARoomOfAHundredLoseNone
         // sign-on; once it is read, every member has read theirs.
         CCountingView& view = pMember->view;
         room.push_back(std::move(pMember));
-        ASSERT_TRUE(PumpUntil(loop, [&] { return view.m_nJoinLines == 1; }, 10s));
+        const std::string joined = FormatJoinLine(Name(k)).substr(1);
+        ASSERT_TRUE(PumpUntil(loop, [&] { return view.Logged(joined); }, 10s));
     }
 
     // Line by line, each sender in turn: 2000 datagrams at the server at once.
@@ -201,8 +111,8 @@ TEST(CBurstTest, TenUsersSendingTwoHundredLinesAtOnceIntoARoomOfAHundredLoseNone
     // The server relays in the order the lines came, so once it logs the
     // last one every member has been sent every line; only then do the
     // clients read. Lines lost at the server never reach the log.
-    const std::string last = "\\x02<" + Name(kSenders - 1) + "> " + Line(kLines - 1);
-    const bool relayedAll = server.WaitForLine(last, 30s);
+    const std::string last = "\\x02<" + Name(kSenders - 1) + "> " + Line(kLines - 1) + "\n";
+    const bool relayedAll = server.OutputHolding(last, 30s).find(last) != std::string::npos;
     EXPECT_TRUE(relayedAll) << "the server never relayed the last line";
 
     const int expected = kSenders * kLines;

@@ -13,7 +13,7 @@ protected:
     }
     // Send from peer and pump until the server has read it: counted, logged
     // or both.
-    void Deliver(const CRawDatagram& peer, const std::string& bytes)
+    void Deliver(const CLoopbackDatagram& peer, const std::string& bytes)
     {
         const std::int64_t read = g_bytesRead;
         const std::size_t logged = m_view.m_log.size();
@@ -21,7 +21,7 @@ protected:
         ASSERT_TRUE(Pump([&] { return g_bytesRead != read || m_view.m_log.size() != logged; }));
     }
 
-    CRawDatagram m_ann;
+    CLoopbackDatagram m_ann;
     CUserInfo* m_pAnn = nullptr;
 };
 
@@ -90,7 +90,7 @@ TEST_F(CDispatchTest, FailedAndEmptyReceivesAreNotCounted)
 
 TEST_F(CDispatchTest, ChatIsRelayedToEveryMemberSenderIncluded)
 {
-    CRawDatagram bob, cy;
+    CLoopbackDatagram bob, cy;
     AddMember("Bob", 1, bob);
     AddMember("Cy", 2, cy);
     m_ann.Next();
@@ -102,14 +102,14 @@ TEST_F(CDispatchTest, ChatIsRelayedToEveryMemberSenderIncluded)
     m_view.m_log.clear();
     Deliver(bob, std::string("\x02hello there", 13));
     const std::string relay("\x02<Bob> hello there", 19);
-    for (const CRawDatagram* pPeer : {&m_ann, &bob, &cy})
+    for (const CLoopbackDatagram* pPeer : {&m_ann, &bob, &cy})
         EXPECT_EQ(pPeer->Next(), relay);
     EXPECT_EQ(m_view.m_log, std::vector<std::string>{relay.substr(0, 18)});
 }
 
 TEST_F(CDispatchTest, LeaveReachesTheLeaverThenOnlyStrangersAreRefused)
 {
-    CRawDatagram bob;
+    CLoopbackDatagram bob;
     AddMember("Bob", 1, bob);
     m_ann.Next();
     m_ann.Next();
@@ -117,7 +117,7 @@ TEST_F(CDispatchTest, LeaveReachesTheLeaverThenOnlyStrangersAreRefused)
     const std::size_t redraws = m_view.m_userLists.size();
 
     Deliver(bob, std::string("\x03", 2));
-    for (const CRawDatagram* pPeer : {&bob, &m_ann}) {
+    for (const CLoopbackDatagram* pPeer : {&bob, &m_ann}) {
         EXPECT_EQ(pPeer->Next(), std::string("\x03" "Bob", 5));
         EXPECT_EQ(pPeer->Next(), std::string("\x02* Bob has left the chat!", 26));
     }
@@ -127,8 +127,8 @@ TEST_F(CDispatchTest, LeaveReachesTheLeaverThenOnlyStrangersAreRefused)
 
     // Bob's address is a stranger's now, as is Ann's host on another port;
     // nothing from a stranger is acted on or counted, whatever its type.
-    CRawDatagram stranger;
-    for (const CRawDatagram* pPeer : {&bob, &stranger}) {
+    CLoopbackDatagram stranger;
+    for (const CLoopbackDatagram* pPeer : {&bob, &stranger}) {
         for (const std::string& datagram : {std::string("\x03", 2), std::string("\x02hi", 4), std::string("\x04", 2)}) {
             m_view.m_log.clear();
             const std::int64_t read = g_bytesRead;

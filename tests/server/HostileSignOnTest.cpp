@@ -21,10 +21,10 @@ class CSelfPortTest : public CServerTest, public testing::WithParamInterface<con
 // about a hundred and sixty times for one line. The sign-on is abandoned.
 TEST_P(CSelfPortTest, SignOnNamingTheServersOwnPortAddsNoOne)
 {
-    CRawDatagram ann;
+    CLoopbackDatagram ann;
     AddMember("Ann", 0, ann);
-    CRawStream conn(GetParam());
-    ASSERT_TRUE(conn.Connected());
+    CLoopbackStream conn(SIGNON_PORT, GetParam());
+    ASSERT_TRUE(conn.IsOpen());
     conn.Send(EncodeHello("") + "\x05\x05" + EncodePortNotice(htons(BROADCAST_PORT)));
     ASSERT_TRUE(PumpUntilLogged(std::string("Sign-on from ") + GetParam() + " abandoned: it named the server's own port"));
     EXPECT_EQ(Members(), 1);
@@ -44,9 +44,9 @@ INSTANTIATE_TEST_SUITE_P(LocalAddresses, CSelfPortTest, testing::Values("127.0.0
 // and every broadcast would log a failure and leave its text unlogged.
 TEST_F(CServerTest, SignOnNamingPortZeroAddsNoOne)
 {
-    CRawDatagram ann;
+    CLoopbackDatagram ann;
     AddMember("Ann", 0, ann);
-    CRawStream conn;
+    CLoopbackStream conn(SIGNON_PORT);
     conn.Send(EncodeHello("Zed") + "\x05\x05" + EncodePortNotice(0));
     ASSERT_TRUE(PumpUntilLogged("Sign-on from 127.0.0.1 abandoned: it named port 0"));
     EXPECT_EQ(Members(), 1);
@@ -60,7 +60,7 @@ TEST_F(CServerTest, SignOnNamingPortZeroAddsNoOne)
 // descriptor is left for the probe), it takes it to be.
 TEST_F(CServerTest, OwnPortGuardRefusesWhenItCannotTell)
 {
-    CRawStream conn;
+    CLoopbackStream conn(SIGNON_PORT);
     conn.Send(EncodeHello("") + "\x05\x05" + EncodePortNotice(htons(BROADCAST_PORT)));
     ASSERT_TRUE(PumpUntilLogged("Receiving Client Information..."));
     {
@@ -75,18 +75,18 @@ TEST_F(CServerTest, OwnPortGuardRefusesWhenItCannotTell)
 // all; one beyond a cap is closed at once, logged once a second at most.
 TEST_F(CServerTest, WaitingConnectionsAreCappedPerAddressAndInAll)
 {
-    std::vector<std::unique_ptr<CRawStream>> held;
+    std::vector<std::unique_ptr<CLoopbackStream>> held;
     const auto open = [&](const std::string& from) {
-        held.push_back(std::make_unique<CRawStream>(from.c_str()));
+        held.push_back(std::make_unique<CLoopbackStream>(SIGNON_PORT, from.c_str()));
         const std::size_t logged = m_view.m_log.size();
-        return Pump([&] { return m_view.m_log.size() > logged || held.back()->ClosedByServer(); });
+        return Pump([&] { return m_view.m_log.size() > logged || held.back()->PeerClosed(); });
     };
     for (int i = 0; i < 8; ++i)
         ASSERT_TRUE(open("127.0.0.5"));
     m_view.m_log.clear();
     for (int i = 0; i < 2; ++i) {
-        CRawStream more("127.0.0.5");
-        ASSERT_TRUE(Pump([&] { return more.ClosedByServer(); }));
+        CLoopbackStream more(SIGNON_PORT, "127.0.0.5");
+        ASSERT_TRUE(Pump([&] { return more.PeerClosed(); }));
     }
     EXPECT_EQ(m_view.m_log, std::vector<std::string>{"Sign-on from 127.0.0.5 refused: 8 of its connections wait already"});
 
@@ -95,17 +95,17 @@ TEST_F(CServerTest, WaitingConnectionsAreCappedPerAddressAndInAll)
         for (int i = 0; i < 8; ++i)
             ASSERT_TRUE(open("127.0.1." + std::to_string(a + 1)));
     m_view.m_log.clear();
-    CRawStream beyond("127.0.2.1");
-    ASSERT_TRUE(Pump([&] { return beyond.ClosedByServer(); }));
+    CLoopbackStream beyond(SIGNON_PORT, "127.0.2.1");
+    ASSERT_TRUE(Pump([&] { return beyond.PeerClosed(); }));
     EXPECT_EQ(m_view.m_log, std::vector<std::string>{"Sign-on from 127.0.2.1 refused: 256 connections wait already"});
     for (const auto& pConn : held)
-        EXPECT_FALSE(pConn->ClosedByServer());
+        EXPECT_FALSE(pConn->PeerClosed());
 
     // One that gives up makes room.
     held.front()->Close();
     ASSERT_TRUE(PumpUntilLogged("Sign-on from 127.0.0.5 abandoned: connection lost"));
-    CRawDatagram bob;
-    CRawStream conn("127.0.2.1");
+    CLoopbackDatagram bob;
+    CLoopbackStream conn(SIGNON_PORT, "127.0.2.1");
     conn.Send(SignOnBytes("Bob", bob));
     EXPECT_TRUE(Pump([&] { return Members() == 1; }));
 }

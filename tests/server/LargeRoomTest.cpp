@@ -22,9 +22,9 @@ TEST_F(CServerTest, BroadcastToALargeRoomGoesInRosterOrderAndSkipsOnlyFailedMemb
     constexpr int kMembers = 600;
     const std::vector<int> failing = {0, 63, 64, 255, 256, 257, 511, 599};
     auto fails = [&](int i) { return std::find(failing.begin(), failing.end(), i) != failing.end(); };
-    std::vector<std::unique_ptr<CRawDatagram>> peers;
+    std::vector<std::unique_ptr<CLoopbackDatagram>> peers;
     for (int i = 0; i < kMembers; ++i)
-        peers.push_back(std::make_unique<CRawDatagram>());
+        peers.push_back(std::make_unique<CLoopbackDatagram>());
     CUserList* pRoster = m_server.GetUserList();
     std::vector<std::uint16_t> expectedPorts;
     for (int i = kMembers - 1; i >= 0; --i) {

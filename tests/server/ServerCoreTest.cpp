@@ -1,32 +1,13 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "PortHolder.h"
 #include "ServerFixture.h"
 #include "SyscallShim.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-// A port that another socket holds for the length of a test.
-class CBlocker {
-public:
-    CBlocker(int type, std::uint16_t port) : m_fd(::socket(AF_INET, type, 0))
-    {
-        int on = 1;
-        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in local = LoopbackAddress(port);
-        local.sin_addr.s_addr = htonl(INADDR_ANY);
-        m_bHeld = ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
-                  (type != SOCK_STREAM || ::listen(m_fd, 1) == 0);
-    }
-    ~CBlocker() { ::close(m_fd); }
-    bool Held() const { return m_bHeld; }
-
-private:
-    int m_fd;
-    bool m_bHeld = false;
-};
 
 // A server that is not started by its fixture.
 class CServerStartTest : public testing::Test {
@@ -41,7 +22,7 @@ protected:
 
 TEST_F(CServerStartTest, TakenSignOnPortFailsWithItsMessage)
 {
-    CBlocker blocker(SOCK_STREAM, SIGNON_PORT);
+    CPortHolder blocker(SOCK_STREAM, SIGNON_PORT);
     ASSERT_TRUE(blocker.Held());
     EXPECT_TRUE(m_server.Start(&m_view));
     EXPECT_EQ(m_view.m_messages, std::vector<std::string>{"TCP/IP create error"});
@@ -50,7 +31,7 @@ TEST_F(CServerStartTest, TakenSignOnPortFailsWithItsMessage)
 
 TEST_F(CServerStartTest, TakenDatagramPortFailsAndLeavesTheLoopQuiet)
 {
-    CBlocker blocker(SOCK_DGRAM, BROADCAST_PORT);
+    CPortHolder blocker(SOCK_DGRAM, BROADCAST_PORT);
     ASSERT_TRUE(blocker.Held());
     EXPECT_TRUE(m_server.Start(&m_view));
     EXPECT_EQ(m_view.m_messages, std::vector<std::string>{"UDP create error"});
@@ -63,7 +44,7 @@ TEST_F(CServerStartTest, TakenDatagramPortFailsAndLeavesTheLoopQuiet)
 
 TEST_F(CServerTest, AnnouncementsReachEveryMemberWithTheBytesOfTheWire)
 {
-    CRawDatagram ann, bob;
+    CLoopbackDatagram ann, bob;
     auto* pAnn = new CUserInfo;
     pAnn->m_name = "Ann";
     pAnn->m_ping = 15;
@@ -94,7 +75,7 @@ TEST_F(CServerTest, AnnouncementsReachEveryMemberWithTheBytesOfTheWire)
     bob.SendToServer(std::string("\x03", 2));
     ASSERT_TRUE(Pump([&] { return Members() == 1; }));
     EXPECT_EQ(g_bytesWritten - beforeLeave, 2 * (5 + 26));
-    for (const CRawDatagram* pPeer : {&bob, &ann}) {
+    for (const CLoopbackDatagram* pPeer : {&bob, &ann}) {
         EXPECT_EQ(pPeer->Next(), std::string("\x03" "Bob", 5));
         EXPECT_EQ(pPeer->Next(), std::string("\x02* Bob has left the chat!", 26));
     }
@@ -104,7 +85,7 @@ TEST_F(CServerTest, AnnouncementsReachEveryMemberWithTheBytesOfTheWire)
 TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagramAndTheLogShowsWhatWentOut)
 {
     // Roster, head first: Cy, Bad, Al. Datagrams to port 0 fail (EINVAL).
-    CRawDatagram al, cy;
+    CLoopbackDatagram al, cy;
     AddMember("Al", 0, al);
     auto* pBad = new CUserInfo;
     pBad->m_name = "Bad";
@@ -134,7 +115,7 @@ TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagramAndTheLogShowsWhatWen
     EXPECT_EQ(Members(), 2);
     EXPECT_EQ(m_view.m_userLists.back(), (std::vector<std::string>{"Cy", "Al"}));
     EXPECT_EQ(m_view.LogFrom(logged), (std::vector<std::string>{error, "\x03" "Bad", error, "\x02* Bad has left the chat!"}));
-    for (const CRawDatagram* pPeer : {&cy, &al}) {
+    for (const CLoopbackDatagram* pPeer : {&cy, &al}) {
         EXPECT_EQ(pPeer->Next(), std::string("\x03" "Bad", 5));
         EXPECT_EQ(pPeer->Next(), std::string("\x02* Bad has left the chat!", 26));
     }
@@ -153,7 +134,7 @@ TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagramAndTheLogShowsWhatWen
 // socket's new self, and the earlier record leaves as if it had signed off.
 TEST_F(CServerTest, NewcomerAtAMembersAddressAndPortReplacesIt)
 {
-    CRawDatagram ann, shared;
+    CLoopbackDatagram ann, shared;
     AddMember("Ann", 0, ann);
     AddMember("Old", 3, shared);
     ann.Next();
@@ -163,7 +144,7 @@ TEST_F(CServerTest, NewcomerAtAMembersAddressAndPortReplacesIt)
     pNew->m_ping = 4;
     pNew->m_addr = shared.Address();
     m_server.AddUser(pNew);
-    for (const CRawDatagram* pPeer : {&shared, &ann}) {
+    for (const CLoopbackDatagram* pPeer : {&shared, &ann}) {
         EXPECT_EQ(pPeer->Next(), FormatLeave("Old") + '\0');
         EXPECT_EQ(pPeer->Next(), FormatLeaveLine("Old") + '\0');
         EXPECT_EQ(pPeer->Next(), FormatNew(4, "New") + '\0');
@@ -185,8 +166,8 @@ TEST_F(CServerTest, NewcomerAtAMembersAddressAndPortReplacesIt)
 // the listener would be ready again at once: it says so once and rests.
 TEST_F(CServerTest, FailedAcceptIsLoggedOnceAndTheListenerRests)
 {
-    CRawDatagram peer;
-    CRawStream conn;
+    CLoopbackDatagram peer;
+    CLoopbackStream conn(SIGNON_PORT);
     conn.Send(SignOnBytes("Ann", peer));
     int delivered = 0;
     {
@@ -205,7 +186,7 @@ TEST_F(CServerTest, FailedAcceptIsLoggedOnceAndTheListenerRests)
 
 TEST_F(CServerTest, ShutdownTellsEveryMemberThenClosesBothPorts)
 {
-    CRawDatagram ann, bob;
+    CLoopbackDatagram ann, bob;
     AddMember("Ann", 1, ann);
     AddMember("Bob", 2, bob);
     ann.Next();
@@ -216,9 +197,9 @@ TEST_F(CServerTest, ShutdownTellsEveryMemberThenClosesBothPorts)
     EXPECT_EQ(m_view.m_log.back(), "\x04");
     EXPECT_EQ(Members(), 2);  // records stay until the core goes
 
-    CRawStream late;
-    EXPECT_FALSE(late.Connected());
-    CBlocker udp(SOCK_DGRAM, BROADCAST_PORT);
+    CLoopbackStream late(SIGNON_PORT);
+    EXPECT_FALSE(late.IsOpen());
+    CPortHolder udp(SOCK_DGRAM, BROADCAST_PORT);
     EXPECT_TRUE(udp.Held());
 }
 
@@ -233,7 +214,7 @@ TEST(CServerLifeTest, DestroyingTheCoreSendsNothing)
     CPortLock lock;
     CPollLoop loop;
     CRecordingView view;
-    CRawDatagram ann;
+    CLoopbackDatagram ann;
     {
         CChatServer server;
         ASSERT_FALSE(server.Start(&view));
@@ -244,6 +225,6 @@ TEST(CServerLifeTest, DestroyingTheCoreSendsNothing)
         ann.Next();
     }
     EXPECT_TRUE(ann.Idle());
-    CRawStream late;
-    EXPECT_FALSE(late.Connected());
+    CLoopbackStream late(SIGNON_PORT);
+    EXPECT_FALSE(late.IsOpen());
 }

@@ -3,9 +3,7 @@
 // and the About box not stopping the server.
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -19,8 +17,12 @@
 #include <thread>
 
 #include "AboutDlg.h"
+#include "Loopback.h"
+#include "LoopbackStream.h"
+#include "ModalAnswerer.h"
+#include "PortHolder.h"
+#include "Protocol.h"
 #include "RawClient.h"
-#include "RawPeers.h"
 #include "Resources.h"
 #include "ServerDlg.h"
 #include "TestSupport.h"
@@ -117,8 +119,8 @@ TEST_F(CServerDlgTest, NewestUserIsListedFirstWhileASilentConnectionWaitsAside)
     RunModal(m_dlg, [&] {
         // A connection that never says a word waits for its hello aside:
         // the sign-ons after it go ahead as in zephran-server.
-        CRawStream silent;
-        ASSERT_TRUE(silent.Connected());
+        CLoopbackStream silent(SIGNON_PORT);
+        ASSERT_TRUE(silent.IsOpen());
         ASSERT_TRUE(LogEndsWith("Receiving Client Information..."));
         ASSERT_FALSE(SignOn(ann, "ann"));
         ASSERT_FALSE(SignOn(bob, "bob"));
@@ -192,28 +194,19 @@ TEST_F(CServerDlgTest, ShutdownWithNoUsersLogsTheBareTypeByte)
 
 TEST_F(CServerDlgTest, TakenPortShowsBothBoxesAndEndsWithoutShowing)
 {
-    // Reusing the address gets past closed sign-ons of earlier tests, not
-    // past a listener: the one that follows is the only one.
-    const int squatter = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    ::setsockopt(squatter, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(2050);
-    ASSERT_EQ(::bind(squatter, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(squatter, 1), 0);
+    const CPortHolder squatter(SOCK_STREAM, SIGNON_PORT);
+    ASSERT_TRUE(squatter.Held());
 
-    CBoxAnswerer answerer;
+    CModalAnswerer answerer(&m_dlg);
     bool shown = false;
     const int result = RunModal(m_dlg, [&] { shown = m_dlg.isVisible(); });
-    ::close(squatter);
 
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_FALSE(shown);
     EXPECT_EQ(answerer.Texts(), (QStringList{"TCP/IP create error", "Server init failure"}));
-    for (const CBoxAnswerer::CBox& box : answerer.m_boxes) {
+    for (const CAnsweredBox& box : answerer.m_answered) {
         EXPECT_EQ(box.icon, QMessageBox::Warning);
-        EXPECT_EQ(box.buttons, 1);
+        EXPECT_TRUE(box.buttons == QMessageBox::Ok);
         EXPECT_EQ(box.caption, QCoreApplication::applicationName());
     }
     // No shutdown: nothing was sent, so nothing was logged.

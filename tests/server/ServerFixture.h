@@ -8,11 +8,16 @@
 #include <string>
 
 #include "ChatServer.h"
+#include "Loopback.h"
+#include "LoopbackDatagram.h"
+#include "LoopbackStream.h"
 #include "PollLoop.h"
-#include "RawPeers.h"
+#include "Protocol.h"
 #include "RecordingView.h"
 #include "TestSupport.h"
+#include "Traffic.h"
 #include "UserInfo.h"
+#include "UserList.h"
 #include "Wire.h"
 
 class CServerTest : public testing::Test {
@@ -24,7 +29,7 @@ protected:
 
     // A member signed on without a sign-on, its datagrams going to peer;
     // the two announcements it gets are read off.
-    CUserInfo* AddMember(const std::string& name, std::int32_t ping, const CRawDatagram& peer)
+    CUserInfo* AddMember(const std::string& name, std::int32_t ping, const CLoopbackDatagram& peer)
     {
         auto* pUser = new CUserInfo;
         pUser->m_name = name;
@@ -37,7 +42,7 @@ protected:
     }
     // The bytes a client queues for a whole sign-on: the hello, both echoes
     // (an echo of the server's echo is the same byte) and the port notice.
-    static std::string SignOnBytes(const std::string& name, const CRawDatagram& peer, char echo = PING_PROBE)
+    static std::string SignOnBytes(const std::string& name, const CLoopbackDatagram& peer, char echo = PING_PROBE)
     {
         return EncodeHello(name) + echo + echo + EncodePortNotice(peer.PortNetworkOrder());
     }

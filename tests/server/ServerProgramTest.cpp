@@ -1,7 +1,7 @@
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
+// zephran-server as a program: a session through its log, its stop signals,
+// a flood, a reader that stalls, a failed start and its arguments.
+
+#include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,13 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "RawPeers.h"
+#include "LoopbackDatagram.h"
+#include "PortHolder.h"
+#include "Protocol.h"
+#include "RawSignOn.h"
+#include "ServerProcess.h"
 #include "TestSupport.h"
 #include "Wire.h"
 
@@ -21,130 +24,26 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// zephran-server as a child process with its standard output and error
-// read through pipes, read only when a test asks. Every wait is bounded; a
-// child still running at the end is killed.
-class CServerProcess {
-public:
-    explicit CServerProcess(std::vector<std::string> args = {})
-    {
-        int out[2], err[2];
-        if (::pipe2(out, O_CLOEXEC) < 0 || ::pipe2(err, O_CLOEXEC) < 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::dup2(err[1], STDERR_FILENO);
-            std::vector<char*> argv{const_cast<char*>(ZEPHRAN_SERVER_PATH)};
-            for (std::string& arg : args)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execv(ZEPHRAN_SERVER_PATH, argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        ::close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
-    }
-    ~CServerProcess()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        ::close(m_out);
-        ::close(m_err);
-    }
+constexpr CServerProcess::EOutput kBoth = CServerProcess::EOutput::CaptureBoth;
 
-    bool Running() const { return m_pid > 0; }
-    void Signal(int sig) const { ::kill(m_pid, sig); }
-
-    // Standard output so far, waiting up to limit for it to hold text.
-    const std::string& OutputHolding(const std::string& text, std::chrono::milliseconds limit = 5s)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (m_stdout.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline)
-            if (!ReadSome(m_out, m_stdout, 20))
-                break;
-        return m_stdout;
-    }
-    // Waits for the exit (bounded), reading both streams to their end.
-    int ExitCode()
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        bool outOpen = true, errOpen = true;
-        while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
-            outOpen = outOpen && ReadSome(m_out, m_stdout, 20);
-            errOpen = errOpen && ReadSome(m_err, m_stderr, 20);
-        }
-        int status = 0;
-        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= deadline)
-                return -1;
-            std::this_thread::sleep_for(10ms);
-        }
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    const std::string& Stdout() const { return m_stdout; }
-    const std::string& Stderr() const { return m_stderr; }
-
-private:
-    // False once the stream has ended.
-    static bool ReadSome(int fd, std::string& into, int waitMs)
-    {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, waitMs) <= 0)
-            return true;
-        char buf[65536];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0)
-            into.append(buf, static_cast<std::size_t>(n));
-        return n > 0;
-    }
-
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::string m_stdout;
-    std::string m_stderr;
-};
-
-// Connects to the sign-on port once the server listens (bounded).
-std::unique_ptr<CRawStream> ConnectWhenListening()
+// Signs guest on as the only user; returns the ping the server measured, or
+// -1 if the sign-on failed or found others in the room.
+std::int32_t SignOnAlone(const CLoopbackDatagram& guest)
 {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    for (;;) {
-        auto pConn = std::make_unique<CRawStream>();
-        if (pConn->Connected() || std::chrono::steady_clock::now() >= deadline)
-            return pConn;
-        std::this_thread::sleep_for(20ms);
-    }
-}
-
-// Signs guest on as the only user once the server listens; returns the
-// ping the server measured, or -1 if the sign-on failed.
-std::int32_t SignOnAlone(const CRawDatagram& guest)
-{
-    auto pConn = ConnectWhenListening();
-    if (!pConn->Connected())
-        return -1;
-    pConn->Send(EncodeHello("guest") + "\x05\x05" + EncodePortNotice(guest.PortNetworkOrder()));
-    const std::string room = pConn->ReadToEnd();
-    return room.size() == 11u ? DecodeInt32(room.data() + 7) : -1;
+    CRawSignOn signOn(CSignOnPlan{"guest", guest.PortNetworkOrder()});
+    return signOn.Run() == ESignOn::Completed && signOn.m_room.empty() ? signOn.m_ping : -1;
 }
 
 // SignOnAlone, then guest's reads of its own two announcements. True if
 // all went well.
-bool JoinAlone(const CRawDatagram& guest)
+bool JoinAlone(const CLoopbackDatagram& guest)
 {
-    return SignOnAlone(guest) >= 0 && guest.Next() != "<none>" && guest.Next() != "<none>";
+    return SignOnAlone(guest) >= 0 && guest.Next() != CLoopbackDatagram::kNone && guest.Next() != CLoopbackDatagram::kNone;
 }
 
 // The datagrams the stranger sends until the server logs one as a
 // stranger's: the server is up then. 0 if it never logs one.
-int StrangerUntilRefused(CServerProcess& server, const CRawDatagram& stranger, const std::string& refusal)
+int StrangerUntilRefused(CServerProcess& server, const CLoopbackDatagram& stranger, const std::string& refusal)
 {
     for (int sent = 1; sent <= 100; ++sent) {
         stranger.SendToServer(std::string("\x05", 2));
@@ -156,12 +55,12 @@ int StrangerUntilRefused(CServerProcess& server, const CRawDatagram& stranger, c
 
 }  // namespace
 
-TEST(ZephranServerTest, GuestSignsOnSaysHiAndLeaves)
+TEST(CServerProgramTest, GuestSignsOnSaysHiAndLeaves)
 {
     CPortLock lock;
     CServerProcess server;
-    ASSERT_TRUE(server.Running());
-    CRawDatagram guest;
+    ASSERT_FALSE(server.StartListening(kBoth));
+    CLoopbackDatagram guest;
     const std::int32_t ping = SignOnAlone(guest);
     ASSERT_GE(ping, 0);
 
@@ -174,8 +73,7 @@ TEST(ZephranServerTest, GuestSignsOnSaysHiAndLeaves)
     EXPECT_EQ(guest.Next(), std::string("\x02* guest has left the chat!", 28));
 
     server.OutputHolding("has left the chat!");
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.ExitCode(), 0);
+    EXPECT_EQ(server.Stop(), 0);
     // Each datagram's type byte is written escaped, so each log line is one line.
     EXPECT_EQ(server.Stdout(), "New Connection Accepted from: 127.0.0.1\n"
                                "Receiving Client Information...\n"
@@ -194,31 +92,31 @@ TEST(ZephranServerTest, GuestSignsOnSaysHiAndLeaves)
     EXPECT_EQ(server.Stderr(), "");
 }
 
-TEST(ZephranServerTest, InterruptTerminateAndHangUpShutDownAndExitCleanly)
+TEST(CServerProgramTest, InterruptTerminateAndHangUpShutDownAndExitCleanly)
 {
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(sig);
         CPortLock lock;
         CServerProcess server;
-        ASSERT_TRUE(server.Running());
-        CRawDatagram guest;
+        ASSERT_FALSE(server.StartListening(kBoth));
+        CLoopbackDatagram guest;
         ASSERT_TRUE(JoinAlone(guest));
         server.Signal(sig);
         // The member hears that the server went away.
         EXPECT_EQ(guest.Next(), std::string("\x04", 2));
-        EXPECT_EQ(server.ExitCode(), 0);
+        EXPECT_EQ(server.Wait(), 0);
         const std::string& out = server.Stdout();
         ASSERT_GE(out.size(), 5u);
         EXPECT_EQ(out.substr(out.size() - 5), "\\x04\n");
     }
 }
 
-TEST(ZephranServerTest, AStrangersFloodIsLoggedOnceThenCounted)
+TEST(CServerProgramTest, AStrangersFloodIsLoggedOnceThenCounted)
 {
     CPortLock lock;
     CServerProcess server;
-    ASSERT_TRUE(server.Running());
-    CRawDatagram stranger;
+    ASSERT_FALSE(server.StartListening(kBoth));
+    CLoopbackDatagram stranger;
     const std::string refusal = "packet detected from unknown user not signed on!\n";
     const int sentFirst = StrangerUntilRefused(server, stranger, refusal);
     ASSERT_GT(sentFirst, 0);
@@ -226,8 +124,7 @@ TEST(ZephranServerTest, AStrangersFloodIsLoggedOnceThenCounted)
         stranger.SendToServer(std::string("\x05", 2));
     // The count comes a second after the first repeat, the flood going on.
     server.OutputHolding("last line repeated ", 5s);
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.ExitCode(), 0);
+    EXPECT_EQ(server.Stop(), 0);
 
     // The refusal once, then counts that add up to the datagrams that came
     // (all but those sent before the server was up).
@@ -253,12 +150,12 @@ TEST(ZephranServerTest, AStrangersFloodIsLoggedOnceThenCounted)
 // Nobody reads the server's standard output (a paused terminal, a stuck log
 // collector): the pipe fills, then the server's own buffer, and the relay
 // goes on. The lines that did not fit are counted in the log.
-TEST(ZephranServerTest, RelaysWhileNobodyReadsItsLog)
+TEST(CServerProgramTest, RelaysWhileNobodyReadsItsLog)
 {
     CPortLock lock;
     CServerProcess server;
-    ASSERT_TRUE(server.Running());
-    CRawDatagram guest;
+    ASSERT_FALSE(server.StartListening(kBoth));
+    CLoopbackDatagram guest;
     ASSERT_TRUE(JoinAlone(guest));
     // About 1.7 MB of log: more than the pipe and the buffer together hold.
     constexpr int kLines = 4000;
@@ -286,42 +183,42 @@ TEST(ZephranServerTest, RelaysWhileNobodyReadsItsLog)
     EXPECT_EQ(notices, 1);
     EXPECT_GT(dropped, 0);
     EXPECT_EQ(logged + dropped, kLines) << "every relayed line is in the log or counted as dropped, in order";
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.ExitCode(), 0);
+    EXPECT_EQ(server.Stop(), 0);
 }
 
-TEST(ZephranServerTest, FailedStartPrintsItsMessagesAndExitsOne)
+TEST(CServerProgramTest, FailedStartPrintsItsMessagesAndExitsOne)
 {
     CPortLock lock;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local = LoopbackAddress(BROADCAST_PORT);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    const CPortHolder holder(SOCK_DGRAM, BROADCAST_PORT);
+    ASSERT_TRUE(holder.Held());
     CServerProcess server;
-    EXPECT_EQ(server.ExitCode(), 1);
+    ASSERT_FALSE(server.Start(kBoth));
+    EXPECT_EQ(server.Wait(), 1);
     EXPECT_EQ(server.Stderr(), "UDP create error\nServer init failure\n");
     EXPECT_EQ(server.Stdout(), "");
-    ::close(fd);
 }
 
-TEST(ZephranServerTest, HelpVersionAndUnknownArguments)
+TEST(CServerProgramTest, HelpVersionAndUnknownArguments)
 {
     CPortLock lock;  // a server that ignored its arguments would take the ports
     {
-        CServerProcess help({"--help"});
-        EXPECT_EQ(help.ExitCode(), 0);
+        CServerProcess help;
+        ASSERT_FALSE(help.Start(kBoth, {"--help"}));
+        EXPECT_EQ(help.Wait(), 0);
         EXPECT_EQ(help.Stdout().rfind("Usage: zephran-server [--help | --version]\n", 0), 0u);
         EXPECT_EQ(help.Stderr(), "");
     }
     {
-        CServerProcess version({"--version"});
-        EXPECT_EQ(version.ExitCode(), 0);
+        CServerProcess version;
+        ASSERT_FALSE(version.Start(kBoth, {"--version"}));
+        EXPECT_EQ(version.Wait(), 0);
         EXPECT_EQ(version.Stdout(), "zephran-server " ZEPHRAN_VERSION "\n");
     }
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--port"}, {"2050"}, {"--help", "--version"}}) {
-        CServerProcess wrong(args);
-        EXPECT_EQ(wrong.ExitCode(), 2);
+        CServerProcess wrong;
+        ASSERT_FALSE(wrong.Start(kBoth, args));
+        EXPECT_EQ(wrong.Wait(), 2);
         EXPECT_EQ(wrong.Stdout(), "");
         EXPECT_NE(wrong.Stderr().find("Usage: zephran-server"), std::string::npos);
     }

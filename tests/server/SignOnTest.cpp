@@ -16,13 +16,13 @@ std::string Int32(std::int32_t v) { return EncodeInt32(v); }
 
 TEST_F(CServerTest, SignOnSendsTheRoomAndCountsEveryByte)
 {
-    CRawDatagram ann, bob;
+    CLoopbackDatagram ann, bob;
     AddMember("Ann", 15, ann);
     const std::size_t logged = m_view.m_log.size();
     const std::int64_t read = g_bytesRead, written = g_bytesWritten;
 
-    CRawStream conn;
-    ASSERT_TRUE(conn.Connected());
+    CLoopbackStream conn(SIGNON_PORT);
+    ASSERT_TRUE(conn.IsOpen());
     // A first echo other than the probe is what comes back.
     conn.Send(SignOnBytes("Bob", bob, 'A'));
     ASSERT_TRUE(Pump([&] { return Members() == 2; }));
@@ -61,20 +61,20 @@ TEST_F(CServerTest, SignOnSendsTheRoomAndCountsEveryByte)
 
 TEST_F(CServerTest, RoomListIsNewestFirstAndAFirstComerGetsAnEmptyOne)
 {
-    CRawDatagram first, second, third;
+    CLoopbackDatagram first, second, third;
     {
-        CRawStream conn;
+        CLoopbackStream conn(SIGNON_PORT);
         conn.Send(SignOnBytes("Ann", first));
         ASSERT_TRUE(Pump([&] { return Members() == 1; }));
         EXPECT_EQ(conn.ReadToEnd().substr(0, 7), std::string(1, '\x02') + Int32(0) + "\x05\x05");
     }
     m_server.GetUserList()->m_pHead->pUser->m_ping = 7;
     {
-        CRawStream conn;
+        CLoopbackStream conn(SIGNON_PORT);
         conn.Send(SignOnBytes("Cy", second));
         ASSERT_TRUE(Pump([&] { return Members() == 2; }));
     }
-    CRawStream conn;
+    CLoopbackStream conn(SIGNON_PORT);
     conn.Send(SignOnBytes("Bob", third));
     ASSERT_TRUE(Pump([&] { return Members() == 3; }));
     const std::string got = conn.ReadToEnd();
@@ -85,9 +85,9 @@ TEST_F(CServerTest, RoomListIsNewestFirstAndAFirstComerGetsAnEmptyOne)
 
 TEST_F(CServerTest, EmptyNameAndPortNoticeBytesAreTakenAsSent)
 {
-    CRawDatagram at1027(1027);
+    CLoopbackDatagram at1027(1027);
     ASSERT_TRUE(at1027.Bound());
-    CRawStream conn;
+    CLoopbackStream conn(SIGNON_PORT);
     conn.Send(std::string("\x02\0\x05\x05\x04\x03", 6));
     ASSERT_TRUE(Pump([&] { return Members() == 1; }));
     const CUserInfo* pUser = m_server.GetUserList()->m_pHead->pUser;
@@ -97,8 +97,8 @@ TEST_F(CServerTest, EmptyNameAndPortNoticeBytesAreTakenAsSent)
     EXPECT_EQ(at1027.Next(), std::string("\x01 ") + std::to_string(pUser->m_ping) + " " + '\0');
 
     // The next newcomer gets the nameless user's entry: length 1, the zero.
-    CRawDatagram bob;
-    CRawStream next;
+    CLoopbackDatagram bob;
+    CLoopbackStream next(SIGNON_PORT);
     next.Send(SignOnBytes("Bob", bob));
     ASSERT_TRUE(Pump([&] { return Members() == 2; }));
     EXPECT_EQ(next.ReadToEnd().substr(5, 9), Int32(1) + '\0' + Int32(pUser->m_ping));
@@ -109,8 +109,8 @@ TEST_F(CServerTest, HelloIsTakenOnlyFromReceivedBytesAndOneWithoutItsEndIsRefuse
     // A 600-byte name: no zero byte within the 511 bytes a hello may have.
     // Nothing past them is read (the rest of the name is no ping echo and no
     // port notice), no verdict is sent, and nobody is added.
-    CRawDatagram peer;
-    CRawStream conn;
+    CLoopbackDatagram peer;
+    CLoopbackStream conn(SIGNON_PORT);
     const std::int64_t read = g_bytesRead;
     conn.Send(EncodeHello(std::string(600, 'x')) + "\x05\x05" + EncodePortNotice(peer.PortNetworkOrder()));
     ASSERT_TRUE(PumpUntilLogged("Sign-on from"));
@@ -122,8 +122,8 @@ TEST_F(CServerTest, HelloIsTakenOnlyFromReceivedBytesAndOneWithoutItsEndIsRefuse
     EXPECT_EQ(Members(), 0);
 
     // A hello in pieces is read until its zero byte, and no further.
-    CRawDatagram bob;
-    CRawStream pieces;
+    CLoopbackDatagram bob;
+    CLoopbackStream pieces(SIGNON_PORT);
     std::thread client([&] {
         pieces.Send("\x02" "Bo");
         std::this_thread::sleep_for(50ms);
@@ -149,7 +149,7 @@ TEST_F(CServerTest, WrongVersionIsRefusedAtOnce)
         SCOPED_TRACE(c.version);
         m_view.m_log.clear();
         const std::int64_t read = g_bytesRead, written = g_bytesWritten;
-        CRawStream conn;
+        CLoopbackStream conn(SIGNON_PORT);
         conn.Send(c.hello);
         ASSERT_TRUE(PumpUntilLogged("  Version 2 Failed"));
         EXPECT_EQ(conn.ReadToEnd(), "\x03");
@@ -164,9 +164,9 @@ TEST_F(CServerTest, WrongVersionIsRefusedAtOnce)
 
 TEST_F(CServerTest, SilentConnectionsWaitWithoutHoldingTheRoom)
 {
-    CRawDatagram ann, bob;
+    CLoopbackDatagram ann, bob;
     AddMember("Ann", 0, ann);
-    CRawStream silent, halfHello;
+    CLoopbackStream silent(SIGNON_PORT), halfHello(SIGNON_PORT);
     halfHello.Send("\x02" "Ev");
     const auto waiting = [&] {
         return std::count(m_view.m_log.begin(), m_view.m_log.end(), "Receiving Client Information...");
@@ -177,7 +177,7 @@ TEST_F(CServerTest, SilentConnectionsWaitWithoutHoldingTheRoom)
     // sign-on runs; its lines stay in their order.
     const std::size_t logged = m_view.m_log.size();
     ann.SendToServer(FormatChat("hi") + '\0');
-    CRawStream conn;
+    CLoopbackStream conn(SIGNON_PORT);
     conn.Send(SignOnBytes("Bob", bob));
     ASSERT_TRUE(Pump([&] { return Members() == 2 && m_view.Logged(FormatRelay("Ann", "hi")); }));
     EXPECT_EQ(ann.Next(), FormatRelay("Ann", "hi") + '\0');
@@ -192,7 +192,7 @@ TEST_F(CServerTest, SilentConnectionsWaitWithoutHoldingTheRoom)
 
     // Shutdown closes the connections that still wait, at once.
     m_server.Shutdown();
-    EXPECT_TRUE(Pump([&] { return silent.ClosedByServer() && halfHello.ClosedByServer(); }));
+    EXPECT_TRUE(Pump([&] { return silent.PeerClosed() && halfHello.PeerClosed(); }));
 }
 
 TEST_F(CServerTest, StalledSignOnIsAbandonedAndItsAddressWaitsAWhile)
@@ -200,7 +200,7 @@ TEST_F(CServerTest, StalledSignOnIsAbandonedAndItsAddressWaitsAWhile)
     // 300 ms for the hello, 200 ms for the rest of the sign-on, 600 ms of
     // closed doors for an address that ran out of the second.
     m_server.SetSignOnLimits({300ms, 200ms, 600ms});
-    CRawDatagram peer;
+    CLoopbackDatagram peer;
     const std::string all = SignOnBytes("Bob", peer);
     // Silent, stopped after the hello, stopped after the first echo, one
     // byte short of the port notice; each from an address of its own.
@@ -210,8 +210,8 @@ TEST_F(CServerTest, StalledSignOnIsAbandonedAndItsAddressWaitsAWhile)
         SCOPED_TRACE(from);
         m_view.m_log.clear();
         const std::int64_t read = g_bytesRead;
-        CRawStream conn(from.c_str());
-        ASSERT_TRUE(conn.Connected());
+        CLoopbackStream conn(SIGNON_PORT, from.c_str());
+        ASSERT_TRUE(conn.IsOpen());
         conn.Send(all.substr(0, stops[i]));
         ASSERT_TRUE(PumpUntilLogged("Sign-on from"));
         EXPECT_EQ(m_view.m_log.back(), "Sign-on from " + from + " abandoned: no answer in time");
@@ -223,30 +223,30 @@ TEST_F(CServerTest, StalledSignOnIsAbandonedAndItsAddressWaitsAWhile)
     // once, with one line for all of them; one that only waited does not.
     m_view.m_log.clear();
     for (int i = 0; i < 2; ++i) {
-        CRawStream again("127.0.0.11");
-        ASSERT_TRUE(Pump([&] { return again.ClosedByServer(); }));
+        CLoopbackStream again(SIGNON_PORT, "127.0.0.11");
+        ASSERT_TRUE(Pump([&] { return again.PeerClosed(); }));
     }
     EXPECT_EQ(m_view.m_log, std::vector<std::string>{"Sign-ons from 127.0.0.11 refused for 1 s: its last one stopped answering"});
-    CRawStream quiet("127.0.0.10");
+    CLoopbackStream quiet(SIGNON_PORT, "127.0.0.10");
     quiet.Send(all);
     ASSERT_TRUE(Pump([&] { return Members() == 1; }));
 
     PumpFor(m_loop, 600ms);
-    CRawDatagram other;
-    CRawStream later("127.0.0.11");
+    CLoopbackDatagram other;
+    CLoopbackStream later(SIGNON_PORT, "127.0.0.11");
     later.Send(SignOnBytes("Cy", other));
     EXPECT_TRUE(Pump([&] { return Members() == 2; }));
 }
 
 TEST_F(CServerTest, PeerThatClosesHalfWayAddsNobody)
 {
-    CRawDatagram peer;
+    CLoopbackDatagram peer;
     const std::string all = SignOnBytes("Bob", peer);
     for (std::size_t sent : {std::size_t{0}, std::size_t{3}, std::size_t{5}, std::size_t{6}, all.size() - 1}) {
         SCOPED_TRACE(sent);
         m_view.m_log.clear();
         const std::int64_t read = g_bytesRead;
-        CRawStream conn;
+        CLoopbackStream conn(SIGNON_PORT);
         conn.Send(all.substr(0, sent));
         conn.CloseSending();
         ASSERT_TRUE(PumpUntilLogged("Sign-on from"));
@@ -257,12 +257,12 @@ TEST_F(CServerTest, PeerThatClosesHalfWayAddsNobody)
     }
     // A peer gone altogether, with the server's bytes unread, ends the same way.
     {
-        CRawStream conn;
+        CLoopbackStream conn(SIGNON_PORT);
         conn.Send(all.substr(0, 6));
         conn.Close();
         ASSERT_TRUE(PumpUntilLogged("Sign-on from"));
     }
-    CRawStream conn;
+    CLoopbackStream conn(SIGNON_PORT);
     conn.Send(all);
     EXPECT_TRUE(Pump([&] { return Members() == 1; }));
 }

@@ -10,26 +10,26 @@
 
 #include "EventLoop.h"
 
-// Run the loop one pass at a time until pred holds or the time is up.
-// Returns pred's final value.
+// Run the loop one pass at a time until pred holds, the time is up or the
+// loop itself fails. Returns pred's final value.
 inline bool PumpUntil(CEventLoop& loop, const std::function<bool()>& pred,
                       std::chrono::milliseconds limit = std::chrono::seconds(5))
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (std::chrono::steady_clock::now() >= deadline || loop.RunOnce(10) < 0)
             return pred();
-        loop.RunOnce(10);
     }
     return true;
 }
 
-// Run the loop for a fixed time, delivering whatever arrives.
+// Run the loop for a fixed time (or until it fails), delivering whatever
+// arrives.
 inline void PumpFor(CEventLoop& loop, std::chrono::milliseconds span)
 {
     const auto deadline = std::chrono::steady_clock::now() + span;
-    while (std::chrono::steady_clock::now() < deadline)
-        loop.RunOnce(5);
+    while (std::chrono::steady_clock::now() < deadline && loop.RunOnce(5) >= 0) {
+    }
 }
 
 // Holds an exclusive lock on the fixed protocol ports for its lifetime, so

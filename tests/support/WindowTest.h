@@ -1,19 +1,17 @@
 #pragma once
 // Helpers for tests of the main windows under the offscreen platform: run a
 // window modally with the test's steps inside its loop, wait (bounded) while
-// the Qt loop runs, and answer message boxes as a person would.
+// the Qt loop runs, read its log box, and feed it a busy room. Message boxes
+// are answered by CModalAnswerer.
 
 #include <chrono>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
-#include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QStringList>
 #include <QTextDocument>
 #include <QTimer>
@@ -45,44 +43,6 @@ inline int RunModal(QDialog& dlg, const std::function<void()>& steps)
     });
     return dlg.exec();
 }
-
-// Presses OK on every message box that opens while it lives, and remembers
-// what each said.
-class CBoxAnswerer {
-public:
-    struct CBox {
-        QString caption, text;
-        QMessageBox::Icon icon;
-        int buttons;
-    };
-
-    CBoxAnswerer()
-    {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (pBox == nullptr || !pBox->isVisible())
-                return;
-            m_boxes.push_back({pBox->windowTitle(), pBox->text(), pBox->icon(),
-                               static_cast<int>(pBox->buttons().size())});
-            pBox->button(QMessageBox::Ok)->click();
-        });
-        m_timer.start();
-    }
-
-    QStringList Texts() const
-    {
-        QStringList texts;
-        for (const CBox& box : m_boxes)
-            texts << box.text;
-        return texts;
-    }
-
-    std::vector<CBox> m_boxes;
-
-private:
-    QTimer m_timer;
-};
 
 // The lines of a log box; the log ends every line with a break, so the text
 // after the last one is left out.

@@ -2,7 +2,8 @@
 // Answers the modal windows that the code under test opens, so that no test
 // ever waits for a person: every few milliseconds it looks at the active modal
 // window, records it, and presses OK (message boxes) or accepts it (other
-// dialogs). Owns only its timer.
+// dialogs), leaving alone the window a test runs modally itself. Owns only
+// its timer.
 
 #include <QApplication>
 #include <QDialog>
@@ -24,7 +25,7 @@ struct CAnsweredBox {
 
 class CModalAnswerer : public QObject {
 public:
-    CModalAnswerer()
+    explicit CModalAnswerer(const QWidget* pLeaveAlone = nullptr) : m_pLeaveAlone(pLeaveAlone)
     {
         connect(&m_timer, &QTimer::timeout, this, &CModalAnswerer::Poll);
         m_timer.start(10);
@@ -44,7 +45,7 @@ private:
     void Poll()
     {
         auto* pDialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (pDialog == nullptr || !pDialog->isVisible())
+        if (pDialog == nullptr || !pDialog->isVisible() || pDialog == m_pLeaveAlone)
             return;
         CAnsweredBox box;
         box.className = QString::fromLatin1(pDialog->metaObject()->className());
@@ -66,5 +67,6 @@ private:
         pDialog->accept();
     }
 
+    const QWidget* m_pLeaveAlone;
     QTimer m_timer;
 };

@@ -8,28 +8,28 @@
 #include <functional>
 
 #include "AsyncSocket.h"
+#include "Loopback.h"
 
 inline sockaddr_in Loopback(const CAsyncSocket& s)
 {
     sockaddr_in a{};
     EXPECT_FALSE(s.GetSockName(a));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
+    return LoopbackAddress(ntohs(a.sin_port));
 }
 
 // Reads one datagram per notification, then runs the test's handler if any.
 class CProbe : public CAsyncSocket {
 public:
-    std::function<void(CProbe&)> onReceive;
-    int notified = 0;
+    std::function<void(CProbe&)> m_onReceive;
+    int m_nNotified = 0;
 
 protected:
     void OnReceive(int) override
     {
-        ++notified;
+        ++m_nNotified;
         char buf[16];
-        Receive(buf, sizeof buf);
-        if (onReceive)
-            onReceive(*this);
+        static_cast<void>(Receive(buf, sizeof buf));  // the count is what is tested
+        if (m_onReceive)
+            m_onReceive(*this);
     }
 };
