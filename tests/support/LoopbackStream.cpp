@@ -22,11 +22,28 @@ CLoopbackStream::CLoopbackStream(std::uint16_t port, const char* pFrom)
     local.sin_addr.s_addr = pFrom ? ::inet_addr(pFrom) : htonl(INADDR_ANY);
     const sockaddr_in to = LoopbackAddress(port);
     if (m_fd < 0 || (pFrom && ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) ||
-        ::connect(m_fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        (::connect(m_fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 && !FinishInterruptedConnect())) {
         Close();
         return;
     }
     SendAtOnce();
+}
+
+bool CLoopbackStream::FinishInterruptedConnect() const
+{
+    // A signal (a fuzzer's timer, say) cuts a blocking connect short while
+    // the connection goes on being made: closing and connecting again would
+    // leave the server a second connection. Wait for the first instead.
+    if (errno != EINTR)
+        return false;
+    pollfd p{m_fd, POLLOUT, 0};
+    int rc;
+    do
+        rc = ::poll(&p, 1, 5000);
+    while (rc < 0 && errno == EINTR);
+    int error = 0;
+    socklen_t len = sizeof error;
+    return rc == 1 && ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
 }
 
 CLoopbackStream::CLoopbackStream(int acceptedFd) : m_fd(acceptedFd)

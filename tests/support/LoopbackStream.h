@@ -55,6 +55,7 @@ private:
     // Read what comes within waitMs into the buffer. False if nothing came:
     // the peer closed, the stream failed or the wait ran out.
     bool Fill(int waitMs);
+    bool FinishInterruptedConnect() const;  // true once a connect cut short by a signal is made
     void SendAtOnce() const;
     std::size_t Buffered() const { return m_in.size() - m_nInHead; }
 
