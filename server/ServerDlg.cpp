@@ -51,8 +51,7 @@ void CServerDlg::reject()
         m_bShutDown = true;
         m_server.Shutdown();
     }
-    DrawPending();  // the window ends with its log complete
-    CMainDialog::reject();
+    CMainDialog::reject();  // which draws what is queued before the window ends
 }
 
 // "&Boot User" is disabled for good; the core cannot remove a user who has
@@ -93,6 +92,5 @@ std::string CServerDlg::FormatUsers(const CUserList& roster) const
 
 void CServerDlg::ShowMessage(const std::string& text)
 {
-    DrawPending();  // what led up to the box is on screen beside it
     ShowMessageBox(text);
 }
