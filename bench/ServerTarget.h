@@ -35,7 +35,7 @@ public:
 private:
     class CNullView : public IServerView {
     public:
-        void AppendLog(const std::string&) override {}
+        void AppendLog(const std::string&, ELogLevel) override {}
         void UpdateUserList(CUserList&) override {}
         void UpdateTraffic() override {}
         void ShowMessage(const std::string& text) override;

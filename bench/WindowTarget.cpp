@@ -60,7 +60,7 @@ std::vector<std::int64_t> CWindowTarget::TimeLogBlocks(int blocks, int linesPerB
             // A relayed line as the log shows it: type byte, sender, text.
             std::snprintf(line, sizeof line, "\x02<u%04d> %08d ..............................", number % 1000, number);
             ++number;
-            dlg.AppendLog(line);
+            dlg.AppendLog(line, ELogLevel::Debug);
             if (number % 100 == 0)
                 QCoreApplication::processEvents();
         }

@@ -90,15 +90,15 @@ bool ServerInChat(const QDir& folder, CUserList& roster)
                 text += sample.addr;
             else if (text.starts_with("Welcome"))
                 text += sample.name;
-            dlg.AppendLog(text);
+            dlg.AppendLog(text, ELogLevel::Info);
         }
-        dlg.AppendLog("client got ping time of " + ping + " ms");
-        dlg.AppendLog("Moving client to UDP port");
-        dlg.AppendLog(FormatNew(sample.ping, sample.name));
-        dlg.AppendLog(FormatJoinLine(sample.name));
+        dlg.AppendLog("client got ping time of " + ping + " ms", ELogLevel::Info);
+        dlg.AppendLog("Moving client to UDP port", ELogLevel::Info);
+        dlg.AppendLog(FormatNew(sample.ping, sample.name), ELogLevel::Info);
+        dlg.AppendLog(FormatJoinLine(sample.name), ELogLevel::Info);
     }
     for (const auto& [name, line] : kChat)
-        dlg.AppendLog(FormatRelay(name, line));
+        dlg.AppendLog(FormatRelay(name, line), ELogLevel::Debug);
     dlg.UpdateUserList(roster);
     dlg.UpdateTraffic();
     return Save(dlg, folder, "server.png");

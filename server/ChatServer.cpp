@@ -72,8 +72,8 @@ bool CChatServer::AnnounceJoin(CUserInfo* pUser)
 {
     // The join line goes out even if HDR_NEW missed someone: the members it
     // did reach should not be left without the line that explains it.
-    const bool newFailed = SendToAll(FormatNew(pUser->m_ping, pUser->m_name));
-    const bool joinFailed = SendToAll(FormatJoinLine(pUser->m_name));
+    const bool newFailed = SendToAll(FormatNew(pUser->m_ping, pUser->m_name), ELogLevel::Info);
+    const bool joinFailed = SendToAll(FormatJoinLine(pUser->m_name), ELogLevel::Info);
     return newFailed || joinFailed;
 }
 
@@ -81,8 +81,8 @@ bool CChatServer::RemoveUser(CUserInfo* pUser)
 {
     // The user leaves whatever the leave datagrams did: keeping it would keep
     // a member that asked to go, and every later datagram would try it again.
-    const bool leaveFailed = SendToAll(FormatLeave(pUser->m_name));
-    const bool lineFailed = SendToAll(FormatLeaveLine(pUser->m_name));
+    const bool leaveFailed = SendToAll(FormatLeave(pUser->m_name), ELogLevel::Info);
+    const bool lineFailed = SendToAll(FormatLeaveLine(pUser->m_name), ELogLevel::Info);
 
     const std::int32_t count = m_roster.m_nCount;
     m_roster.BeginWalk();
@@ -98,7 +98,7 @@ bool CChatServer::RemoveUser(CUserInfo* pUser)
 
 void CChatServer::RelayChat(CUserInfo* pSender, const std::string& text)
 {
-    static_cast<void>(SendToAll(FormatRelay(pSender->m_name, text)));
+    static_cast<void>(SendToAll(FormatRelay(pSender->m_name, text), ELogLevel::Debug));
 }
 
 CUserInfo* CChatServer::FindUser(const sockaddr_in& from)
@@ -116,12 +116,12 @@ CUserInfo* CChatServer::FindUser(const sockaddr_in& from)
 
 void CChatServer::Shutdown()
 {
-    static_cast<void>(SendToAll(FormatBare(HDR_SHUTDOWN)));
+    static_cast<void>(SendToAll(FormatBare(HDR_SHUTDOWN), ELogLevel::Notice));
     m_udpSocket.Close();
     m_listenSocket.Shutdown();
 }
 
-bool CChatServer::SendToAll(const std::string& text)
+bool CChatServer::SendToAll(const std::string& text, ELogLevel level)
 {
     // Every member is tried: one unreachable address must not cost the
     // members after it their datagram. The members go in batches, in roster
@@ -143,7 +143,7 @@ bool CChatServer::SendToAll(const std::string& text)
     // The log shows what went out to the room: the text, after the errors
     // of the members it missed, unless it reached nobody at all.
     if (count == 0 || missed < count)
-        m_pWnd->AppendLog(text);
+        m_pWnd->AppendLog(text, level);
     return missed > 0;
 }
 
@@ -184,7 +184,7 @@ int CChatServer::SendEach(const char* pData, int len, const sockaddr_in* const* 
                     std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()) + 1));
             continue;
         }
-        m_pWnd->AppendLog("Error: " + std::to_string(error));
+        m_pWnd->AppendLog("Error: " + std::to_string(error), ELogLevel::Error);
         ++failed;
         ++done;  // this member goes without; the ones after it are still tried
         deadline = std::chrono::steady_clock::time_point::max();

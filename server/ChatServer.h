@@ -10,6 +10,7 @@
 
 #include "ListenSocket.h"
 #include "ServerUdpSocket.h"
+#include "ServerView.h"
 #include "UserList.h"
 
 class CUserInfo;
@@ -41,9 +42,10 @@ public:
     void Shutdown();
 
     // Send text (and its zero byte) to every member in roster order. Every
-    // member is tried; true if any send failed. The text is logged after the
-    // failures unless it reached no member (an empty room still logs it).
-    [[nodiscard]] bool SendToAll(const std::string& text);
+    // member is tried; true if any send failed. The text is logged at level
+    // after the failures unless it reached no member (an empty room still
+    // logs it).
+    [[nodiscard]] bool SendToAll(const std::string& text, ELogLevel level);
     [[nodiscard]] bool SendToUser(CUserInfo* pUser, const std::string& text);
 
     // How long a sign-on may keep the server waiting before it is given up.

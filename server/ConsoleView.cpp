@@ -6,7 +6,7 @@
 
 CConsoleView::CConsoleView() : m_out(STDOUT_FILENO), m_err(STDERR_FILENO), m_log(m_out) {}
 
-void CConsoleView::AppendLog(const std::string& text) { m_log.WriteLine(EscapeLogText(text)); }
+void CConsoleView::AppendLog(const std::string& text, ELogLevel /*level*/) { m_log.WriteLine(EscapeLogText(text)); }
 
 // With no window there is no user list or counter to redraw; the log says
 // who joins and leaves.

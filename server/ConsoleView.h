@@ -15,7 +15,7 @@ class CConsoleView : public IServerView {
 public:
     CConsoleView();
 
-    void AppendLog(const std::string& text) override;
+    void AppendLog(const std::string& text, ELogLevel level) override;
     void UpdateUserList(CUserList& roster) override;
     void UpdateTraffic() override;
     void ShowMessage(const std::string& text) override;

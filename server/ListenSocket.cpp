@@ -119,8 +119,8 @@ void CListenSocket::OnAccept(int /*nErrorCode*/)
     if (Turned(peer, peerText))
         return;  // pParked closes the connection
 
-    m_pWnd->AppendLog("New Connection Accepted from: " + peerText);
-    m_pWnd->AppendLog("Receiving Client Information...");
+    m_pWnd->AppendLog("New Connection Accepted from: " + peerText, ELogLevel::Info);
+    m_pWnd->AppendLog("Receiving Client Information...", ELogLevel::Info);
     if (pParked->Park(CEventLoop::Current(), peer, Clock::now() + m_limits.hello)) {
         Abandon(peerText, "connection lost");
         return;
@@ -137,7 +137,7 @@ bool CListenSocket::Turned(const sockaddr_in& peer, const std::string& peerText)
             if (!it->second.bLogged)
                 m_pWnd->AppendLog("Sign-ons from " + peerText + " refused for " +
                                   std::to_string(std::chrono::ceil<std::chrono::seconds>(it->second.until - now).count()) +
-                                  " s: its last one stopped answering");
+                                  " s: its last one stopped answering", ELogLevel::Warning);
             it->second.bLogged = true;
             return true;
         }
@@ -168,7 +168,7 @@ void CListenSocket::LogRefusal(in_addr_t address, const std::string& line)
     if (!bNew && now - it->second < kRefusalLogGap)
         return;
     it->second = now;
-    m_pWnd->AppendLog(line);
+    m_pWnd->AppendLog(line, ELogLevel::Warning);
 }
 
 void CListenSocket::AcceptFailed(int error)
@@ -179,7 +179,7 @@ void CListenSocket::AcceptFailed(int error)
     // listener would be ready again at once and the loop would spin. It
     // rests instead, and says so once until an accept succeeds again.
     if (!m_bAcceptFailing)
-        m_pWnd->AppendLog("Could not accept a connection: Error: " + std::to_string(error));
+        m_pWnd->AppendLog("Could not accept a connection: Error: " + std::to_string(error), ELogLevel::Error);
     m_bAcceptFailing = true;
     CEventLoop* pLoop = CEventLoop::Current();
     if (pLoop == nullptr)
@@ -229,7 +229,7 @@ void CListenSocket::RunExchange(CParkedSignOn& parked)
     // From here on the server waits for this peer alone: briefly.
     const auto deadline = Clock::now() + m_limits.exchange;
     conn.SetDeadline(deadline);
-    m_pWnd->AppendLog("Checking version");
+    m_pWnd->AppendLog("Checking version", ELogLevel::Info);
     const auto version = static_cast<unsigned char>(hello[0]);
     if (version != PROTOCOL_VERSION) {
         Refuse(conn, version);
@@ -242,7 +242,7 @@ void CListenSocket::RunExchange(CParkedSignOn& parked)
     // that the sign-on failed.
     if (hello.back() != '\0') {
         m_pWnd->AppendLog("Sign-on from " + peerText + " refused: name longer than " +
-                          std::to_string(HELLO_RECEIVE_SIZE - 2) + " bytes");
+                          std::to_string(HELLO_RECEIVE_SIZE - 2) + " bytes", ELogLevel::Warning);
         m_pWnd->UpdateTraffic();
         return;
     }
@@ -291,7 +291,7 @@ void CListenSocket::Refuse(CSocket& conn, unsigned char version)
     if (conn.Send(&verdict, 1) == 1)
         g_bytesWritten += 1;
     m_pWnd->AppendLog("  Version " + std::to_string(PROTOCOL_VERSION) + " Failed...  Got Version " +
-                      std::to_string(version));
+                      std::to_string(version), ELogLevel::Warning);
 }
 
 bool CListenSocket::SendRoom(CSocket& conn, const CUserInfo& user)
@@ -319,10 +319,10 @@ bool CListenSocket::SendRoom(CSocket& conn, const CUserInfo& user)
 
     // The log and the counters tell the stages in the order the bytes went.
     g_bytesWritten += 1;
-    m_pWnd->AppendLog("  Version " + std::to_string(PROTOCOL_VERSION) + " Passed...");
+    m_pWnd->AppendLog("  Version " + std::to_string(PROTOCOL_VERSION) + " Passed...", ELogLevel::Info);
     m_pWnd->UpdateTraffic();
-    m_pWnd->AppendLog("Welcome " + user.m_name);
-    m_pWnd->AppendLog("Sending client room information");
+    m_pWnd->AppendLog("Welcome " + user.m_name, ELogLevel::Info);
+    m_pWnd->AppendLog("Sending client room information", ELogLevel::Info);
     g_bytesWritten += 4;
     for (std::size_t size : entrySizes) {
         g_bytesWritten += static_cast<std::int64_t>(size);
@@ -355,14 +355,14 @@ bool CListenSocket::MeasurePing(CSocket& conn, CUserInfo& user)
     if (conn.Send(result.data(), static_cast<int>(result.size())) < 0)
         return true;
     g_bytesWritten += static_cast<std::int64_t>(result.size());
-    m_pWnd->AppendLog("client got ping time of " + std::to_string(user.m_ping) + " ms");
+    m_pWnd->AppendLog("client got ping time of " + std::to_string(user.m_ping) + " ms", ELogLevel::Info);
     m_pWnd->UpdateTraffic();
     return false;
 }
 
 bool CListenSocket::ReceivePortNotice(CSocket& conn, CUserInfo& user)
 {
-    m_pWnd->AppendLog("Moving client to UDP port");
+    m_pWnd->AppendLog("Moving client to UDP port", ELogLevel::Info);
     char port[2];
     int got = 0;
     const bool failed = conn.ReceiveFull(port, sizeof port, &got);
@@ -378,6 +378,6 @@ bool CListenSocket::ReceivePortNotice(CSocket& conn, CUserInfo& user)
 
 void CListenSocket::Abandon(const std::string& peerText, const std::string& reason)
 {
-    m_pWnd->AppendLog("Sign-on from " + peerText + " abandoned: " + reason);
+    m_pWnd->AppendLog("Sign-on from " + peerText + " abandoned: " + reason, ELogLevel::Warning);
     m_pWnd->UpdateTraffic();
 }

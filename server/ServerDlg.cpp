@@ -58,7 +58,8 @@ void CServerDlg::reject()
 // not signed off.
 void CServerDlg::OnBootUser() {}
 
-void CServerDlg::AppendLog(const std::string& text)
+// Every line is shown alike, whatever its level.
+void CServerDlg::AppendLog(const std::string& text, ELogLevel /*level*/)
 {
     QueueLog(text);
 }

@@ -31,7 +31,7 @@ public:
     // drawn at most once a frame, however many changes a busy room makes
     // meanwhile (CMainDialog::QueueLog); a message box and the end of the
     // window first draw what is queued.
-    void AppendLog(const std::string& text) override;
+    void AppendLog(const std::string& text, ELogLevel level) override;
     void UpdateUserList(CUserList& roster) override;
     void UpdateTraffic() override;
     void ShowMessage(const std::string& text) override;

@@ -23,7 +23,7 @@ void CServerUdpSocket::OnReceive(int /*nErrorCode*/)
     sockaddr_in from{};
     const int len = ReceiveFrom(buf, DATAGRAM_RECEIVE_SIZE, from);
     if (len < 0) {
-        m_pWnd->AppendLog("Recieve Error!");
+        m_pWnd->AppendLog("Recieve Error!", ELogLevel::Warning);
         return;
     }
     // An empty datagram has no type byte to act on: dropped, not counted.
@@ -32,7 +32,7 @@ void CServerUdpSocket::OnReceive(int /*nErrorCode*/)
 
     CUserInfo* pSender = m_pServer->FindUser(from);
     if (pSender == nullptr) {
-        m_pWnd->AppendLog("packet detected from unknown user not signed on!");
+        m_pWnd->AppendLog("packet detected from unknown user not signed on!", ELogLevel::Warning);
         return;
     }
 
@@ -40,7 +40,7 @@ void CServerUdpSocket::OnReceive(int /*nErrorCode*/)
     const int type = DatagramType(datagram);
     switch (type) {
     case HDR_NEW:
-        m_pWnd->AppendLog("HDR_NEW is an illegal packet type to be sent to the server!");
+        m_pWnd->AppendLog("HDR_NEW is an illegal packet type to be sent to the server!", ELogLevel::Warning);
         break;
     case HDR_CHAT:
         m_pServer->RelayChat(pSender, std::string(DatagramText(datagram)));
@@ -52,8 +52,8 @@ void CServerUdpSocket::OnReceive(int /*nErrorCode*/)
     case HDR_PING:
         break;
     default:
-        m_pWnd->AppendLog("Unkown packet of type " + std::to_string(type) + " detected!");
-        m_pWnd->AppendLog("Packet was: " + std::string(TextUpToZero(datagram)));
+        m_pWnd->AppendLog("Unkown packet of type " + std::to_string(type) + " detected!", ELogLevel::Warning);
+        m_pWnd->AppendLog("Packet was: " + std::string(TextUpToZero(datagram)), ELogLevel::Warning);
         return;
     }
     g_bytesRead += len;

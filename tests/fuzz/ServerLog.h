@@ -9,7 +9,7 @@
 
 class CServerLog : public IServerView {
 public:
-    void AppendLog(const std::string& text) override { m_lines.push_back(text); }
+    void AppendLog(const std::string& text, ELogLevel /*level*/) override { m_lines.push_back(text); }
     void UpdateUserList(CUserList& /*roster*/) override {}
     void UpdateTraffic() override {}
     void ShowMessage(const std::string& text) override { m_messages.push_back(text); }

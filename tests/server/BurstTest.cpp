@@ -36,6 +36,7 @@ constexpr int kLines = 200;
 // Every other call is recorded.
 class CCountingView : public CRecordingView {
 public:
+    using CRecordingView::AppendLog;  // the server's, which the client's below would hide
     void AppendLog(const std::string& text) override
     {
         int sender = -1, line = -1;

@@ -52,7 +52,7 @@ TEST_F(CServerTest, SignOnNamingPortZeroAddsNoOne)
     EXPECT_EQ(Members(), 1);
     EXPECT_TRUE(ann.Idle());
     m_view.m_log.clear();
-    EXPECT_FALSE(m_server.SendToAll(FormatChat("x")));
+    EXPECT_FALSE(m_server.SendToAll(FormatChat("x"), ELogLevel::Info));
     EXPECT_EQ(m_view.m_log, std::vector<std::string>{FormatChat("x")});
 }
 

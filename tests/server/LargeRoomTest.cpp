@@ -40,7 +40,7 @@ TEST_F(CServerTest, BroadcastToALargeRoomGoesInRosterOrderAndSkipsOnlyFailedMemb
     const std::int64_t written = g_bytesWritten;
     std::vector<sockaddr_in> handedOver;
     g_pHandedOver = &handedOver;
-    EXPECT_TRUE(m_server.SendToAll("\x02x"));
+    EXPECT_TRUE(m_server.SendToAll("\x02x", ELogLevel::Info));
     g_pHandedOver = nullptr;
     // One error line for each member that failed, then the text, which
     // reached the others.
@@ -70,7 +70,7 @@ TEST_F(CServerTest, BroadcastToALargeRoomGoesInRosterOrderAndSkipsOnlyFailedMemb
     for (int i = 0; i < kMembers; ++i, pRoster->Advance())
         pRoster->Current()->m_addr = peers[static_cast<std::size_t>(i)]->Address();
     m_view.m_log.clear();
-    EXPECT_FALSE(m_server.SendToAll("\x02y"));
+    EXPECT_FALSE(m_server.SendToAll("\x02y", ELogLevel::Info));
     EXPECT_EQ(m_view.m_log, std::vector<std::string>{"\x02y"});
     got = 0;
     for (const auto& pPeer : peers)

@@ -103,7 +103,7 @@ TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagramAndTheLogShowsWhatWen
 
     std::size_t logged = m_view.m_log.size();
     const std::int64_t written = g_bytesWritten;
-    EXPECT_TRUE(m_server.SendToAll("\x02x"));
+    EXPECT_TRUE(m_server.SendToAll("\x02x", ELogLevel::Info));
     EXPECT_EQ(cy.Next(), std::string("\x02x", 3));
     EXPECT_EQ(al.Next(), std::string("\x02x", 3));
     EXPECT_EQ(g_bytesWritten - written, 2 * 3);
@@ -119,14 +119,14 @@ TEST_F(CServerTest, FailedSendCostsNoOtherMemberItsDatagramAndTheLogShowsWhatWen
         EXPECT_EQ(pPeer->Next(), std::string("\x03" "Bad", 5));
         EXPECT_EQ(pPeer->Next(), std::string("\x02* Bad has left the chat!", 26));
     }
-    EXPECT_FALSE(m_server.SendToAll("\x02y"));
+    EXPECT_FALSE(m_server.SendToAll("\x02y", ELogLevel::Info));
     EXPECT_EQ(m_view.m_log.back(), "\x02y");
 
     // A text that reached no member at all is not logged; its failures are.
     for (CUserNode* pNode = m_server.GetUserList()->m_pHead; pNode; pNode = pNode->pNext)
         pNode->pUser->m_addr.sin_port = 0;
     logged = m_view.m_log.size();
-    EXPECT_TRUE(m_server.SendToAll("\x02z"));
+    EXPECT_TRUE(m_server.SendToAll("\x02z", ELogLevel::Info));
     EXPECT_EQ(m_view.LogFrom(logged), (std::vector<std::string>{error, error}));
 }
 

@@ -47,13 +47,13 @@ TEST_F(CServerDrawTest, QueuedLinesKeepEveryLineBreakOfTheirOwn)
     // Enough lines in one drawing to fill more than one paragraph of the log.
     QStringList expected;
     for (int i = 0; i < 70; ++i) {
-        m_dlg.AppendLog("line " + std::to_string(i));
+        m_dlg.AppendLog("line " + std::to_string(i), ELogLevel::Info);
         expected << QString("line %1").arg(i);
     }
-    m_dlg.AppendLog("two\r\nlines");
-    m_dlg.AppendLog("");
-    m_dlg.AppendLog("cr\rand lf\nend");
-    m_dlg.AppendLog(std::string(600, 'w'));  // wraps in the box, still one line
+    m_dlg.AppendLog("two\r\nlines", ELogLevel::Info);
+    m_dlg.AppendLog("", ELogLevel::Info);
+    m_dlg.AppendLog("cr\rand lf\nend", ELogLevel::Info);
+    m_dlg.AppendLog(std::string(600, 'w'), ELogLevel::Info);  // wraps in the box, still one line
     // Only "\r\n" ends a line: a lone CR or LF is drawn as its symbol.
     expected << "two" << "lines" << "" << QString::fromUtf8("cr\u240Dand lf\u240Aend") << QString(600, 'w');
     QCoreApplication::processEvents();  // a fresh window draws at the next pass
@@ -64,12 +64,12 @@ TEST_F(CServerDrawTest, QueuedLinesKeepEveryLineBreakOfTheirOwn)
 
 TEST_F(CServerDrawTest, LineAfterAQuietSpellIsDrawnAtTheNextPass)
 {
-    m_dlg.AppendLog("first");
+    m_dlg.AppendLog("first", ELogLevel::Info);
     QCoreApplication::processEvents();
     EXPECT_EQ(LogLines(Log()), QStringList{"first"});
     // A frame later, the next line again needs only one pass.
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    m_dlg.AppendLog("second");
+    m_dlg.AppendLog("second", ELogLevel::Info);
     EXPECT_EQ(LogLines(Log()), QStringList{"first"});  // not inside the pass that logged it
     QCoreApplication::processEvents();
     EXPECT_EQ(LogLines(Log()), (QStringList{"first", "second"}));

@@ -6,7 +6,9 @@
 #include "UserInfo.h"
 #include "UserList.h"
 
-void CRecordingView::AppendLog(const std::string& text)
+void CRecordingView::AppendLog(const std::string& text) { AppendLog(text, ELogLevel::Info); }
+
+void CRecordingView::AppendLog(const std::string& text, ELogLevel /*level*/)
 {
     m_log.push_back(text);
     m_events.push_back("log " + text);

@@ -19,7 +19,8 @@ public:
         std::int64_t written;
     };
 
-    void AppendLog(const std::string& text) override;
+    void AppendLog(const std::string& text) override;  // the client's
+    void AppendLog(const std::string& text, ELogLevel level) override;
     // Walks the roster with its own cursor, counted, as the windows do, so a
     // core that kept a walk going across this call would show it.
     void UpdateUserList(CUserList& roster) override;

@@ -16,7 +16,13 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include "ClientView.h"
+#include "ServerView.h"
 #include "Traffic.h"
+
+// A line for either window's log, as its core would append it.
+inline void AppendTo(IServerView& view, const std::string& line) { view.AppendLog(line, ELogLevel::Debug); }
+inline void AppendTo(IClientView& view, const std::string& line) { view.AppendLog(line); }
 
 // Run the Qt loop until pred holds or the time is up; pred's final value.
 inline bool WaitFor(const std::function<bool()>& pred,
@@ -81,7 +87,7 @@ CBusyLog FeedBusyLog(TWindow& dlg, QPlainTextEdit* pLog, const std::string& pref
     clock.start();
     for (int i = 0; i < lines; ++i) {
         const std::string line = prefix + "<u" + std::to_string(i % 7) + "> line " + std::to_string(i);
-        dlg.AppendLog(line);
+        AppendTo(dlg, line);
         run.expected << Shown(line);
         ++g_bytesWritten;
         dlg.UpdateTraffic();
