@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 CAsyncSocket::~CAsyncSocket() { Close(); }
 
@@ -130,6 +131,46 @@ int CAsyncSocket::Receive(void* pBuf, int len)
     return static_cast<int>(n);
 }
 
+int CAsyncSocket::ReceiveThrough(void* pBuf, int len, char last)
+{
+    // Look first, then take only what belongs: the bytes after the one
+    // looked for are another message's, and must stay queued for it.
+    ssize_t seen;
+    do
+        seen = ::recv(m_hSocket, pBuf, static_cast<std::size_t>(len), MSG_PEEK);
+    while (seen < 0 && errno == EINTR);
+    if (seen <= 0)
+        return static_cast<int>(seen);
+    const void* pLast = std::memchr(pBuf, last, static_cast<std::size_t>(seen));
+    const std::size_t want =
+        pLast ? static_cast<std::size_t>(static_cast<const char*>(pLast) - static_cast<const char*>(pBuf)) + 1
+              : static_cast<std::size_t>(seen);
+    ssize_t n;
+    do
+        n = ::recv(m_hSocket, pBuf, want, 0);
+    while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+int CAsyncSocket::SendParts(std::span<const std::string_view> parts)
+{
+    // One write for all of them: several small writes in a row would wait
+    // on Nagle's algorithm for the peer's delayed acknowledgement.
+    constexpr std::size_t kMaxParts = 8;
+    iovec iov[kMaxParts];
+    const std::size_t count = std::min(parts.size(), kMaxParts);
+    for (std::size_t i = 0; i < count; ++i)
+        iov[i] = {const_cast<char*>(parts[i].data()), parts[i].size()};
+    msghdr msg{};
+    msg.msg_iov = iov;
+    msg.msg_iovlen = count;
+    ssize_t n;
+    do
+        n = ::sendmsg(m_hSocket, &msg, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
 int CAsyncSocket::SendTo(const void* pBuf, int len, const sockaddr_in& to)
 {
     ssize_t n;
@@ -217,6 +258,7 @@ void CAsyncSocket::Close()
         return;
     if (m_pLoop) {
         m_pLoop->Unwatch(m_hSocket);
+        m_pLoop->KillTimer(this);
         m_pLoop = nullptr;
     }
     int saved = errno;
@@ -225,6 +267,22 @@ void CAsyncSocket::Close()
     m_hSocket = -1;
     m_bListening = false;
     m_bWatchOnListen = false;
+}
+
+void CAsyncSocket::Pause(std::chrono::milliseconds pause)
+{
+    if (m_pLoop == nullptr)
+        return;
+    m_pLoop->Unwatch(m_hSocket);
+    m_pLoop->SetTimer(this, CEventLoop::Clock::now() + pause);
+    m_pause = pause;
+}
+
+void CAsyncSocket::OnTimer()
+{
+    // A loop that will not watch it now may later: the pause is taken again.
+    if (m_pLoop->Watch(m_hSocket, this))
+        Pause(m_pause);
 }
 
 void CAsyncSocket::OnReadable()

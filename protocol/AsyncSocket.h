@@ -2,7 +2,8 @@
 // A non-blocking IPv4 socket, stream or datagram, that tells its owner through
 // a virtual notification when it can be read (OnReceive) or has a connection
 // pending (OnAccept). It does not own its event loop; it registers with the
-// thread's current loop.
+// thread's current loop. A socket that asks for no notifications (an accepted
+// connection, say) may be watched by its owner instead.
 //
 // Failure flags are true when the operation failed; counts are -1 on failure.
 // Either way errno is left for the caller.
@@ -10,9 +11,13 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
+#include <span>
+#include <string_view>
+
 #include "EventLoop.h"
 
-class CAsyncSocket : private CWatcher {
+class CAsyncSocket : private CWatcher, private CTimer {
 public:
     // Readiness events that a socket may ask to be told of. Only FD_READ and
     // FD_ACCEPT lead to notifications; the others are accepted and ignored.
@@ -44,6 +49,12 @@ public:
     [[nodiscard]] virtual int Send(const void* pBuf, int len);
     // A datagram longer than len is a failed receive (EMSGSIZE) and is lost.
     [[nodiscard]] virtual int Receive(void* pBuf, int len);
+    // Stream: as Receive, but only up to and including the first byte equal
+    // to last: what follows stays queued for the next receive.
+    [[nodiscard]] int ReceiveThrough(void* pBuf, int len, char last);
+    // Stream: the parts, in their order, in one write. Returns how many bytes
+    // went, which may be fewer than all of them, or -1.
+    [[nodiscard]] int SendParts(std::span<const std::string_view> parts);
     [[nodiscard]] int SendTo(const void* pBuf, int len, const sockaddr_in& to);
     // The same datagram to each of count addresses, in their order, with as
     // few system calls as the system allows. Stops at the first address that
@@ -61,8 +72,14 @@ public:
     // passed first.
     [[nodiscard]] bool WaitWritable(int timeoutMs) const;
     void Close();  // closing a socket that is not open does nothing
+    // No notifications for the time given, then they resume. For a listener
+    // whose accept fails while the connection stays queued (the process is
+    // out of descriptors): the loop would report it again at once, for ever.
+    void Pause(std::chrono::milliseconds pause);
 
     bool IsOpen() const { return m_hSocket >= 0; }
+    // The loop that tells this socket's notifications; null while there is none.
+    CEventLoop* Loop() const { return m_pLoop; }
     int Handle() const { return m_hSocket; }
     int Type() const { return m_nType; }
 
@@ -77,6 +94,7 @@ protected:
 
 private:
     void OnReadable() override;
+    void OnTimer() override;  // the end of a pause
     [[nodiscard]] bool WatchInLoop();  // register with the thread's current loop; true if failed
 
     int m_hSocket = -1;
@@ -84,4 +102,5 @@ private:
     bool m_bListening = false;
     bool m_bWatchOnListen = false;  // asked for FD_ACCEPT: watched once listening
     CEventLoop* m_pLoop = nullptr;  // the loop that watches this socket, if any
+    std::chrono::milliseconds m_pause{0};  // the length of the last pause
 };

@@ -24,4 +24,3 @@ constexpr char HDR_PING = 5;      // server: a ping; client: its answer
 // largest datagram is 511 bytes: type byte, at most 509 text bytes, zero byte.
 constexpr int HELLO_RECEIVE_SIZE = 511;
 constexpr int DATAGRAM_RECEIVE_SIZE = 511;
-constexpr int LISTEN_BACKLOG = 5;

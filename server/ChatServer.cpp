@@ -1,8 +1,10 @@
 #include "ChatServer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 
+#include "MissedChanges.h"
 #include "Protocol.h"
 #include "ServerView.h"
 #include "Traffic.h"
@@ -27,6 +29,10 @@ constexpr int kSendBatch = 256;
 // thousands of lines.
 constexpr int kBurstReceiveBuffer = 4 << 20;
 
+// Sign-ons no longer wait for each other, so a burst of connections (a class
+// signing on at once) is taken in whole, and the gate decides what stays.
+constexpr int kListenBacklog = SOMAXCONN;
+
 }  // namespace
 
 CChatServer::~CChatServer() = default;
@@ -47,14 +53,14 @@ bool CChatServer::Start(IServerView* pWnd)
     // Room for a burst of lines (see kBurstReceiveBuffer). If the system
     // refuses, the default buffer still serves, only with less room.
     static_cast<void>(m_udpSocket.SetReceiveBuffer(kBurstReceiveBuffer));
-    if (m_listenSocket.Listen(LISTEN_BACKLOG)) {
+    if (m_listenSocket.Listen(kListenBacklog)) {
         m_pWnd->ShowMessage("startup listen error");
         return true;
     }
     return false;
 }
 
-void CChatServer::AddUser(CUserInfo* pUser)
+void CChatServer::AddUser(CUserInfo* pUser, CMissedChanges* pMissed)
 {
     // One socket, one member: a member whose datagrams come from the same
     // address and port is the newcomer's earlier self, or a record that
@@ -63,7 +69,18 @@ void CChatServer::AddUser(CUserInfo* pUser)
     // A missed member is logged by the sends; the sign-on goes on regardless.
     while (CUserInfo* pEarlier = FindUser(pUser->m_addr))
         static_cast<void>(RemoveUser(pEarlier));
+    // The room changed while the newcomer's sign-on went on: the newcomer
+    // alone hears how, so that its copy of the room is the room, before the
+    // room hears of it.
+    if (pMissed) {
+        UnfollowRoom(pMissed);
+        for (const std::string& datagram : pMissed->Datagrams())
+            static_cast<void>(SendToUser(pUser, datagram));
+    }
     m_roster.AddHead(pUser);
+    m_pRoomList.reset();
+    for (CMissedChanges* pFollower : m_followers)
+        pFollower->Joined(pUser);
     static_cast<void>(AnnounceJoin(pUser));
     m_pWnd->UpdateUserList(m_roster);
 }
@@ -84,6 +101,9 @@ bool CChatServer::RemoveUser(CUserInfo* pUser)
     const bool leaveFailed = SendToAll(FormatLeave(pUser->m_name), ELogLevel::Info);
     const bool lineFailed = SendToAll(FormatLeaveLine(pUser->m_name), ELogLevel::Info);
 
+    m_pRoomList.reset();
+    for (CMissedChanges* pFollower : m_followers)
+        pFollower->Leaving(pUser);
     const std::int32_t count = m_roster.m_nCount;
     m_roster.BeginWalk();
     for (std::int32_t i = 0; i < count; ++i) {
@@ -113,6 +133,25 @@ CUserInfo* CChatServer::FindUser(const sockaddr_in& from)
     }
     return nullptr;
 }
+
+std::shared_ptr<const std::string> CChatServer::ListRoomFor(CMissedChanges* pChanges)
+{
+    m_followers.push_back(pChanges);
+    if (m_pRoomList)
+        return m_pRoomList;
+    const std::int32_t count = m_roster.m_nCount;
+    std::string list = EncodeInt32(count);
+    m_roster.BeginWalk();
+    for (std::int32_t i = 0; i < count; ++i) {
+        const CUserInfo* pEntry = m_roster.Current();
+        list += EncodeRoomEntry(pEntry->m_name, pEntry->m_ping);
+        m_roster.Advance();
+    }
+    m_pRoomList = std::make_shared<const std::string>(std::move(list));
+    return m_pRoomList;
+}
+
+void CChatServer::UnfollowRoom(CMissedChanges* pChanges) { std::erase(m_followers, pChanges); }
 
 void CChatServer::Shutdown()
 {

@@ -6,13 +6,16 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "ListenSocket.h"
 #include "ServerUdpSocket.h"
 #include "ServerView.h"
 #include "UserList.h"
 
+class CMissedChanges;
 class CUserInfo;
 class IServerView;
 
@@ -27,8 +30,9 @@ public:
     // message box has been answered.
     [[nodiscard]] bool Start(IServerView* pWnd);
     // Takes ownership and announces the user; a member at the same address
-    // and port leaves first, as if it had signed off.
-    void AddUser(CUserInfo* pUser);
+    // and port leaves first, as if it had signed off. Before that, the
+    // newcomer alone is sent what pMissed holds, which then stops following.
+    void AddUser(CUserInfo* pUser, CMissedChanges* pMissed = nullptr);
     // HDR_NEW, then the join line. True if either missed a member.
     [[nodiscard]] bool AnnounceJoin(CUserInfo* pUser);
     // Both leave datagrams, then pUser is removed and freed whatever they did.
@@ -37,6 +41,13 @@ public:
     void RelayChat(CUserInfo* pSender, const std::string& text);
     CUserInfo* FindUser(const sockaddr_in& from);
     CUserList* GetUserList() { return &m_roster; }
+    // The room list for a newcomer: the count, then each member's entry,
+    // newest first. From now on pChanges is told of every join and leave,
+    // until it goes to AddUser or stops following. One list is shared by the
+    // sign-ons that take it before the room changes: a large room's is
+    // megabytes.
+    [[nodiscard]] std::shared_ptr<const std::string> ListRoomFor(CMissedChanges* pChanges);
+    void UnfollowRoom(CMissedChanges* pChanges);
     // HDR_SHUTDOWN to everyone, then both sockets and every waiting sign-on
     // closed.
     void Shutdown();
@@ -48,8 +59,8 @@ public:
     [[nodiscard]] bool SendToAll(const std::string& text, ELogLevel level);
     [[nodiscard]] bool SendToUser(CUserInfo* pUser, const std::string& text);
 
-    // How long a sign-on may keep the server waiting before it is given up.
-    void SetSignOnLimits(const CListenSocket::CLimits& limits) { m_listenSocket.SetLimits(limits); }
+    // How long a sign-on may take before it is given up.
+    void SetSignOnLimits(const CSignOn::CLimits& limits) { m_listenSocket.SetLimits(limits); }
 
 private:
     // One datagram to each address in order, riding out a momentarily full
@@ -60,6 +71,10 @@ private:
 
     IServerView* m_pWnd = nullptr;
     CUserList m_roster;
+    // The sign-ons' records of what changed since their room lists (they
+    // outlive the listener, which owns the sign-ons), and the last list.
+    std::vector<CMissedChanges*> m_followers;
+    std::shared_ptr<const std::string> m_pRoomList;
     CListenSocket m_listenSocket;
     CServerUdpSocket m_udpSocket;
 };

@@ -33,7 +33,7 @@ public:
     CStreamPair()
     {
         EXPECT_FALSE(m_listener.Create(0, SOCK_STREAM, 0));
-        EXPECT_FALSE(m_listener.Listen(LISTEN_BACKLOG));
+        EXPECT_FALSE(m_listener.Listen(SOMAXCONN));
         m_peer = CLoopbackStream(ntohs(Loopback(m_listener).sin_port));
         EXPECT_TRUE(m_peer.IsOpen());
         for (int i = 0; i < 100 && m_listener.Accept(m_conn, nullptr); ++i)
@@ -99,7 +99,7 @@ TEST(CAsyncSocketTest, TakenPortsAreRefused)
     CPollLoop loop;
     CAsyncSocket first, second, udp1, udp2;
     ASSERT_FALSE(first.Create(0, SOCK_STREAM, CAsyncSocket::FD_ACCEPT));
-    ASSERT_FALSE(first.Listen(LISTEN_BACKLOG));
+    ASSERT_FALSE(first.Listen(SOMAXCONN));
     const unsigned port = ntohs(Loopback(first).sin_port);
     // Address reuse on a listener still refuses a port another socket listens on.
     errno = 0;

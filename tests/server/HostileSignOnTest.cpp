@@ -1,7 +1,6 @@
 // Sign-ons that try to turn the server against its own room, or to hold it.
 
 #include <cerrno>
-#include <memory>
 #include <vector>
 
 #include "ServerFixture.h"
@@ -69,43 +68,4 @@ TEST_F(CServerTest, OwnPortGuardRefusesWhenItCannotTell)
     }
     EXPECT_EQ(m_view.m_log.back(), "Sign-on from 127.0.0.1 abandoned: it named the server's own port");
     EXPECT_EQ(Members(), 0);
-}
-
-// Connections that wait for their hellos are capped, per address and in
-// all; one beyond a cap is closed at once, logged once a second at most.
-TEST_F(CServerTest, WaitingConnectionsAreCappedPerAddressAndInAll)
-{
-    std::vector<std::unique_ptr<CLoopbackStream>> held;
-    const auto open = [&](const std::string& from) {
-        held.push_back(std::make_unique<CLoopbackStream>(SIGNON_PORT, from.c_str()));
-        const std::size_t logged = m_view.m_log.size();
-        return Pump([&] { return m_view.m_log.size() > logged || held.back()->PeerClosed(); });
-    };
-    for (int i = 0; i < 8; ++i)
-        ASSERT_TRUE(open("127.0.0.5"));
-    m_view.m_log.clear();
-    for (int i = 0; i < 2; ++i) {
-        CLoopbackStream more(SIGNON_PORT, "127.0.0.5");
-        ASSERT_TRUE(Pump([&] { return more.PeerClosed(); }));
-    }
-    EXPECT_EQ(m_view.m_log, std::vector<std::string>{"Sign-on from 127.0.0.5 refused: 8 of its connections wait already"});
-
-    // 256 in all: 8 from each of 31 more addresses fill the rest.
-    for (int a = 0; a < 31; ++a)
-        for (int i = 0; i < 8; ++i)
-            ASSERT_TRUE(open("127.0.1." + std::to_string(a + 1)));
-    m_view.m_log.clear();
-    CLoopbackStream beyond(SIGNON_PORT, "127.0.2.1");
-    ASSERT_TRUE(Pump([&] { return beyond.PeerClosed(); }));
-    EXPECT_EQ(m_view.m_log, std::vector<std::string>{"Sign-on from 127.0.2.1 refused: 256 connections wait already"});
-    for (const auto& pConn : held)
-        EXPECT_FALSE(pConn->PeerClosed());
-
-    // One that gives up makes room.
-    held.front()->Close();
-    ASSERT_TRUE(PumpUntilLogged("Sign-on from 127.0.0.5 abandoned: connection lost"));
-    CLoopbackDatagram bob;
-    CLoopbackStream conn(SIGNON_PORT, "127.0.2.1");
-    conn.Send(SignOnBytes("Bob", bob));
-    EXPECT_TRUE(Pump([&] { return Members() == 1; }));
 }

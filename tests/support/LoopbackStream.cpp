@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -137,6 +138,14 @@ std::string CLoopbackStream::ReadToEnd()
     m_in.clear();
     m_nInHead = 0;
     return bytes;
+}
+
+std::size_t CLoopbackStream::Pending() const
+{
+    int queued = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, FIONREAD, &queued) < 0)
+        queued = 0;
+    return Buffered() + static_cast<std::size_t>(queued);
 }
 
 bool CLoopbackStream::PeerClosed(int waitMs)

@@ -37,6 +37,9 @@ public:
     // Everything the peer sends until it closes, or until nothing has come
     // for a wait.
     std::string ReadToEnd();
+    // How many bytes could be read now without waiting: for a test that runs
+    // the peer in its own thread, and so cannot wait for it.
+    std::size_t Pending() const;
     // Whether the peer has closed (or reset) the connection, waiting up to
     // waitMs for it; what it sent before is read and dropped.
     bool PeerClosed(int waitMs = 0);
