@@ -1,6 +1,7 @@
 #include "AsyncSocket.h"
 
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -233,6 +234,12 @@ bool CAsyncSocket::GetSockName(sockaddr_in& addr) const
 {
     socklen_t len = sizeof addr;
     return ::getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&addr), &len) < 0;
+}
+
+bool CAsyncSocket::SetNoDelay()
+{
+    int on = 1;
+    return ::setsockopt(m_hSocket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0;
 }
 
 bool CAsyncSocket::SetReceiveBuffer(int bytes)

@@ -63,6 +63,9 @@ public:
     [[nodiscard]] int SendToEach(const void* pBuf, int len, const sockaddr_in* const* ppTo, int count);
     [[nodiscard]] int ReceiveFrom(void* pBuf, int len, sockaddr_in& from);
     [[nodiscard]] bool GetSockName(sockaddr_in& addr) const;
+    // Stream: every write goes at once, never held back to be joined with a
+    // later one (Nagle's algorithm). True if it could not be set.
+    [[nodiscard]] bool SetNoDelay();
     // Let the system queue up to bytes of received datagrams for this socket
     // (it doubles the figure for its bookkeeping). As root the size may pass
     // the system's cap (net.core.rmem_max); otherwise it is cut to that cap.

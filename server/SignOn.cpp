@@ -52,6 +52,11 @@ void CSignOn::Start(const sockaddr_in& peer, const CLimits& limits)
     m_limits = limits;
     Log("New Connection Accepted from: " + m_peerText, ELogLevel::Info);
     Log("Receiving Client Information...", ELogLevel::Info);
+    // Each answer is all the client waits for before it speaks again, and
+    // each goes in one write: held back for more, it would only wait for the
+    // client's delayed acknowledgement (and be lost if the connection then
+    // ends in a reset). Without the option it still goes, later.
+    static_cast<void>(m_conn.SetNoDelay());
     m_loop.SetTimer(this, CEventLoop::Clock::now() + m_limits.hello);
     Run();
 }

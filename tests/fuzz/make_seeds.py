@@ -54,30 +54,60 @@ def write(target, seeds):
         (folder / name).write_bytes(data)
 
 
-# Server sign-on: settings (members | reset << 2 | names a member's port << 3
-# | that member << 4), then the client's stream.
+# Server sign-on: settings (members | connections - 1 << 2 | port mode << 4
+# | named member << 6), then events: a connection's bytes, or a member's leave.
 HALF, RESET = 0, 1
-NAMES_MEMBER = 1 << 3
+OWN, AS_SENT, NAMES_MEMBER = 0, 1, 2
 PORT_1027 = b"\x04\x03"
+def settings(members, connections=1, mode=OWN, named=0):
+    return bytes([members | (connections - 1) << 2 | mode << 4 | named << 6])
+def sends(conn, *parts, reset=False):
+    """Each part as events of conn, of at most 255 bytes each; with reset,
+    the connection is reset after the last of them."""
+    events = []
+    for part in parts:
+        while True:
+            events.append(bytes([conn]) + counted(part[:255]))
+            part = part[255:]
+            if not part:
+                break
+    if reset:
+        events[-1] = bytes([conn | 0x80]) + events[-1][1:]
+    return b"".join(events)
+def leaves(member):
+    return bytes([4 | member << 3])
+def whole(name, port=PORT_1027):
+    return hello(name) + b"\x05\x05" + port
 write("server_signon_fuzz", {
-    "first-user": bytes([0]) + pieces(hello(b"Ann"), b"\x05", b"\x05", PORT_1027),
-    "third-user": bytes([2]) + pieces(hello(b"Dee"), b"\x05", b"\x05", PORT_1027),
-    "empty-name": bytes([1]) + pieces(hello(b""), b"\x05", b"\x05", PORT_1027),
-    "one-piece": bytes([3]) + pieces(hello(b"Eve") + b"\x05\x05" + PORT_1027),
-    "byte-by-byte": bytes([1]) + pieces(*[bytes([b]) for b in hello(b"Fay") + b"\x05\x05" + PORT_1027]),
-    "odd-echo": bytes([1]) + pieces(hello(b"Gil"), b"\x07", b"\x09", PORT_1027),
-    "longest-name": bytes([1]) + pieces(hello(b"n" * 509), b"\x05", b"\x05", PORT_1027),
-    "no-zero-in-511": bytes([0]) + pieces(b"\x02" + b"m" * 510, b"\x05", b"\x05", PORT_1027),
-    "refused-version-1": bytes([1]) + pieces(b"\x01Old\x00"),
-    "stops-in-hello": bytes([1]) + pieces(b"\x02Ha"),
-    "stops-after-echo": bytes([1]) + pieces(hello(b"Ivy"), b"\x05"),
-    "half-port-notice": bytes([1]) + pieces(hello(b"Jo"), b"\x05", b"\x05", b"\x04"),
-    "resets-complete": bytes([1 | RESET << 2]) + pieces(hello(b"Kim"), b"\x05", b"\x05", PORT_1027),
-    "names-server-port": bytes([1]) + pieces(hello(b""), b"\x05", b"\x05", b"\x08\x03"),
-    "resets": bytes([1 | RESET << 2]) + pieces(hello(b"Lou"), b"\x05"),
-    "name-of-600": bytes([1]) + pieces(hello(b"x" * 600), b"\x05", b"\x05", PORT_1027),
-    "port-zero": bytes([1]) + pieces(hello(b"Zed"), b"\x05", b"\x05", b"\x00\x00"),
-    "replaces-member": bytes([3 | NAMES_MEMBER | 1 << 4]) + pieces(hello(b"Bob"), b"\x05", b"\x05", PORT_1027),
+    "first-user": settings(0) + sends(0, hello(b"Ann"), b"\x05", b"\x05", PORT_1027),
+    "third-user": settings(2) + sends(0, hello(b"Dee"), b"\x05", b"\x05", PORT_1027),
+    "empty-name": settings(1) + sends(0, hello(b""), b"\x05", b"\x05", PORT_1027),
+    "one-piece": settings(3) + sends(0, whole(b"Eve")),
+    "byte-by-byte": settings(1) + sends(0, *[bytes([b]) for b in whole(b"Fay")]),
+    "odd-echo": settings(1) + sends(0, hello(b"Gil"), b"\x07", b"\x09", PORT_1027),
+    "longest-name": settings(1) + sends(0, hello(b"n" * 509), b"\x05", b"\x05", PORT_1027),
+    "no-zero-in-511": settings(0) + sends(0, b"\x02" + b"m" * 510, b"\x05", b"\x05", PORT_1027),
+    "refused-version-1": settings(1) + sends(0, b"\x01Old\x00"),
+    "stops-in-hello": settings(1) + sends(0, b"\x02Ha"),
+    "stops-after-echo": settings(1) + sends(0, hello(b"Ivy"), b"\x05"),
+    "half-port-notice": settings(1) + sends(0, hello(b"Jo"), b"\x05", b"\x05", b"\x04"),
+    "resets-complete": settings(1) + sends(0, hello(b"Kim"), b"\x05", b"\x05", PORT_1027, reset=True),
+    "names-server-port": settings(1, mode=AS_SENT) + sends(0, hello(b""), b"\x05", b"\x05", b"\x08\x03"),
+    "resets": settings(1) + sends(0, hello(b"Lou"), b"\x05", reset=True),
+    "name-of-600": settings(1) + sends(0, hello(b"x" * 600), b"\x05", b"\x05", PORT_1027),
+    "port-zero": settings(1, mode=AS_SENT) + sends(0, hello(b"Zed"), b"\x05", b"\x05", b"\x00\x00"),
+    "replaces-member": settings(3, mode=NAMES_MEMBER, named=1) + sends(0, whole(b"Bob")),
+    # Several at once: hellos interleaved, a join and a leave while another
+    # newcomer's room list is out, a reset in the middle of it all.
+    "two-interleaved": settings(1, 2) + sends(0, b"\x02Ma") + sends(1, b"\x02Ne") + sends(0, b"x\x00")
+        + sends(1, b"d\x00") + sends(1, b"\x05\x05" + PORT_1027) + sends(0, b"\x05\x05" + PORT_1027),
+    "join-and-leave-meanwhile": settings(2, 3) + sends(0, hello(b"Cy")) + sends(1, whole(b"Dee")) + leaves(1)
+        + sends(2, whole(b"Eve")) + sends(0, b"\x05\x05" + PORT_1027),
+    "four-at-once": settings(3, 4) + sends(0, hello(b"W")) + sends(1, hello(b"X")) + sends(2, hello(b"Y"))
+        + sends(3, hello(b"Z")) + sends(3, b"\x05\x05" + PORT_1027) + leaves(0) + sends(2, b"\x05", reset=True)
+        + sends(1, b"\x05\x05" + PORT_1027) + sends(0, b"\x05\x05" + PORT_1027),
+    "refused-beside-joining": settings(1, 2) + sends(0, hello(b"Ok")) + sends(1, b"\x03Bad\x00")
+        + sends(0, b"\x05\x05" + PORT_1027),
 })
 
 # Server datagrams: member count - 1, names, then steps (selector, datagram).

@@ -1,5 +1,6 @@
 #include "LoopbackDatagram.h"
 
+#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,11 +15,14 @@ constexpr std::size_t kLargest = 65536;
 
 }  // namespace
 
-CLoopbackDatagram::CLoopbackDatagram(std::uint16_t port) : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+CLoopbackDatagram::CLoopbackDatagram(std::uint16_t port, const char* pAddress)
+    : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
 {
     const int room = 1 << 20;
     ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     sockaddr_in local = LoopbackAddress(port);
+    if (pAddress)
+        local.sin_addr.s_addr = ::inet_addr(pAddress);
     m_bBound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
     socklen_t len = sizeof m_addr;
     ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&m_addr), &len);

@@ -15,9 +15,10 @@ public:
     // What Next gives when nothing came in time.
     static constexpr const char* kNone = "<none>";
 
-    // Bound to 127.0.0.1:port (host order; 0: a port the system picks), with
-    // room for every datagram one step of a test may bring.
-    explicit CLoopbackDatagram(std::uint16_t port = 0);
+    // Bound to 127.0.0.1:port (host order; 0: a port the system picks), or
+    // to pAddress (another address of this machine, such as "127.0.0.5") if
+    // given, with room for every datagram one step of a test may bring.
+    explicit CLoopbackDatagram(std::uint16_t port = 0, const char* pAddress = nullptr);
     ~CLoopbackDatagram();
     CLoopbackDatagram(const CLoopbackDatagram&) = delete;
     CLoopbackDatagram& operator=(const CLoopbackDatagram&) = delete;
