@@ -12,6 +12,10 @@
 #include "PollLoop.h"
 #include "ServerView.h"
 
+// The limits of a server whose relay is measured: no rate limit on members
+// and none on the log, so that what is measured is the relay itself.
+CServerLimits RelayLimits();
+
 class CServerTarget {
 public:
     virtual ~CServerTarget() = default;

@@ -17,6 +17,7 @@
 bool CWindowTarget::Serve(const std::function<void()>& steps)
 {
     CServerDlg dlg;
+    dlg.SetLimits(RelayLimits());
     bool ran = false;
     // The steps run inside the window's own modal loop, as its sockets'
     // notifications do; a window that fails to start never gets there.

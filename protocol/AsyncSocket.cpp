@@ -230,6 +230,31 @@ int CAsyncSocket::ReceiveFrom(void* pBuf, int len, sockaddr_in& from)
     return static_cast<int>(n);
 }
 
+int CAsyncSocket::ReceiveFromEach(CDatagramSlot* pSlots, int count)
+{
+    constexpr int kMaxBatch = 64;
+    count = std::min(count, kMaxBatch);
+    mmsghdr msgs[kMaxBatch];
+    iovec iov[kMaxBatch];
+    for (int i = 0; i < count; ++i) {
+        iov[i] = {pSlots[i].pBuf, static_cast<std::size_t>(pSlots[i].size)};
+        msghdr& hdr = msgs[i].msg_hdr;
+        hdr = {};
+        hdr.msg_name = &pSlots[i].from;
+        hdr.msg_namelen = sizeof(sockaddr_in);
+        hdr.msg_iov = &iov[i];
+        hdr.msg_iovlen = 1;
+    }
+    int got;
+    do
+        got = ::recvmmsg(m_hSocket, msgs, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+    while (got < 0 && errno == EINTR);
+    // A datagram that did not fit is a failed receive, never one cut short.
+    for (int i = 0; i < got; ++i)
+        pSlots[i].len = (msgs[i].msg_hdr.msg_flags & MSG_TRUNC) ? -1 : static_cast<int>(msgs[i].msg_len);
+    return got;
+}
+
 bool CAsyncSocket::GetSockName(sockaddr_in& addr) const
 {
     socklen_t len = sizeof addr;

@@ -17,6 +17,14 @@
 
 #include "EventLoop.h"
 
+// One datagram of a batch that CAsyncSocket::ReceiveFromEach takes.
+struct CDatagramSlot {
+    char* pBuf = nullptr;  // where it goes
+    int size = 0;          // the room there
+    int len = 0;           // how long it was; -1 if longer than size (it is lost)
+    sockaddr_in from{};
+};
+
 class CAsyncSocket : private CWatcher, private CTimer {
 public:
     // Readiness events that a socket may ask to be told of. Only FD_READ and
@@ -62,6 +70,10 @@ public:
     // why) if the very first one failed. A datagram goes whole or not at all.
     [[nodiscard]] int SendToEach(const void* pBuf, int len, const sockaddr_in* const* ppTo, int count);
     [[nodiscard]] int ReceiveFrom(void* pBuf, int len, sockaddr_in& from);
+    // Datagram: as many waiting datagrams as there are slots, in one call,
+    // without waiting. Returns how many slots were filled, or -1 (errno says
+    // why; EAGAIN if none was waiting).
+    [[nodiscard]] int ReceiveFromEach(CDatagramSlot* pSlots, int count);
     [[nodiscard]] bool GetSockName(sockaddr_in& addr) const;
     // Stream: every write goes at once, never held back to be joined with a
     // later one (Nagle's algorithm). True if it could not be set.

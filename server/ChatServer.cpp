@@ -53,11 +53,21 @@ bool CChatServer::Start(IServerView* pWnd)
     // Room for a burst of lines (see kBurstReceiveBuffer). If the system
     // refuses, the default buffer still serves, only with less room.
     static_cast<void>(m_udpSocket.SetReceiveBuffer(kBurstReceiveBuffer));
+    // Their timers run in the loop that serves the sockets.
+    m_peerLog.Init(pWnd, m_udpSocket.Loop());
+    m_floods.Init(this, m_udpSocket.Loop());
     if (m_listenSocket.Listen(kListenBacklog)) {
         m_pWnd->ShowMessage("startup listen error");
         return true;
     }
     return false;
+}
+
+void CChatServer::SetLimits(const CServerLimits& limits)
+{
+    m_listenSocket.SetLimits(limits.signOn);
+    m_floods.SetLimits(limits.flood);
+    m_peerLog.SetBudget(limits.log);
 }
 
 void CChatServer::AddUser(CUserInfo* pUser, CMissedChanges* pMissed)
@@ -78,6 +88,7 @@ void CChatServer::AddUser(CUserInfo* pUser, CMissedChanges* pMissed)
             static_cast<void>(SendToUser(pUser, datagram));
     }
     m_roster.AddHead(pUser);
+    m_byAddress[AddressKey(pUser->m_addr)] = pUser;
     m_pRoomList.reset();
     for (CMissedChanges* pFollower : m_followers)
         pFollower->Joined(pUser);
@@ -104,6 +115,9 @@ bool CChatServer::RemoveUser(CUserInfo* pUser)
     m_pRoomList.reset();
     for (CMissedChanges* pFollower : m_followers)
         pFollower->Leaving(pUser);
+    m_floods.Forget(pUser);
+    if (const auto it = m_byAddress.find(AddressKey(pUser->m_addr)); it != m_byAddress.end() && it->second == pUser)
+        m_byAddress.erase(it);
     const std::int32_t count = m_roster.m_nCount;
     m_roster.BeginWalk();
     for (std::int32_t i = 0; i < count; ++i) {
@@ -123,15 +137,10 @@ void CChatServer::RelayChat(CUserInfo* pSender, const std::string& text)
 
 CUserInfo* CChatServer::FindUser(const sockaddr_in& from)
 {
-    const std::int32_t count = m_roster.m_nCount;
-    m_roster.BeginWalk();
-    for (std::int32_t i = 0; i < count; ++i) {
-        CUserInfo* pUser = m_roster.Current();
-        if (pUser->m_addr.sin_addr.s_addr == from.sin_addr.s_addr && pUser->m_addr.sin_port == from.sin_port)
-            return pUser;
-        m_roster.Advance();
-    }
-    return nullptr;
+    // AddUser keeps one member to an address and port, so the index holds
+    // the one a walk from the head would meet.
+    const auto it = m_byAddress.find(AddressKey(from));
+    return it == m_byAddress.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<const std::string> CChatServer::ListRoomFor(CMissedChanges* pChanges)
@@ -155,6 +164,9 @@ void CChatServer::UnfollowRoom(CMissedChanges* pChanges) { std::erase(m_follower
 
 void CChatServer::Shutdown()
 {
+    // What the log still owes goes before the room hears the end.
+    m_floods.Finish();
+    m_peerLog.Finish();
     static_cast<void>(SendToAll(FormatBare(HDR_SHUTDOWN), ELogLevel::Notice));
     m_udpSocket.Close();
     m_listenSocket.Shutdown();
@@ -223,7 +235,7 @@ int CChatServer::SendEach(const char* pData, int len, const sockaddr_in* const* 
                     std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()) + 1));
             continue;
         }
-        m_pWnd->AppendLog("Error: " + std::to_string(error), ELogLevel::Error);
+        m_peerLog.Write(ppTo[done]->sin_addr.s_addr, "Error: " + std::to_string(error), ELogLevel::Error);
         ++failed;
         ++done;  // this member goes without; the ones after it are still tried
         deadline = std::chrono::steady_clock::time_point::max();

@@ -6,11 +6,16 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "FloodGuard.h"
 #include "ListenSocket.h"
+#include "PeerLog.h"
+#include "ServerLimits.h"
 #include "ServerUdpSocket.h"
 #include "ServerView.h"
 #include "UserList.h"
@@ -39,6 +44,7 @@ public:
     // True if either missed a member.
     [[nodiscard]] bool RemoveUser(CUserInfo* pUser);
     void RelayChat(CUserInfo* pSender, const std::string& text);
+    // The member whose datagrams come from this address and port, or null.
     CUserInfo* FindUser(const sockaddr_in& from);
     CUserList* GetUserList() { return &m_roster; }
     // The room list for a newcomer: the count, then each member's entry,
@@ -59,8 +65,13 @@ public:
     [[nodiscard]] bool SendToAll(const std::string& text, ELogLevel level);
     [[nodiscard]] bool SendToUser(CUserInfo* pUser, const std::string& text);
 
-    // How long a sign-on may take before it is given up.
-    void SetSignOnLimits(const CSignOn::CLimits& limits) { m_listenSocket.SetLimits(limits); }
+    // How long a sign-on may take, how fast a member may send, how much of
+    // the log peers may cause.
+    void SetLimits(const CServerLimits& limits);
+
+    // Where the lines that peers cause are logged.
+    CPeerLog& PeerLog() { return m_peerLog; }
+    CFloodGuard& Floods() { return m_floods; }
 
 private:
     // One datagram to each address in order, riding out a momentarily full
@@ -68,9 +79,18 @@ private:
     // addresses after it are still tried; each datagram sent is counted.
     // Returns how many failed.
     [[nodiscard]] int SendEach(const char* pData, int len, const sockaddr_in* const* ppTo, int count);
+    static std::uint64_t AddressKey(const sockaddr_in& addr)
+    {
+        return std::uint64_t{addr.sin_addr.s_addr} << 16 | addr.sin_port;
+    }
 
     IServerView* m_pWnd = nullptr;
     CUserList m_roster;
+    // The members by address and port, so that a datagram finds its sender
+    // (or none) at once however large the room: a flood is to cost little.
+    std::unordered_map<std::uint64_t, CUserInfo*> m_byAddress;
+    CPeerLog m_peerLog;
+    CFloodGuard m_floods;
     // The sign-ons' records of what changed since their room lists (they
     // outlive the listener, which owns the sign-ons), and the last list.
     std::vector<CMissedChanges*> m_followers;

@@ -4,9 +4,9 @@
 
 #include "LogEscape.h"
 
-CConsoleView::CConsoleView() : m_out(STDOUT_FILENO), m_err(STDERR_FILENO), m_log(m_out) {}
+CConsoleView::CConsoleView() : m_out(STDOUT_FILENO), m_err(STDERR_FILENO) {}
 
-void CConsoleView::AppendLog(const std::string& text, ELogLevel /*level*/) { m_log.WriteLine(EscapeLogText(text)); }
+void CConsoleView::AppendLog(const std::string& text, ELogLevel /*level*/) { m_out.WriteLine(EscapeLogText(text)); }
 
 // With no window there is no user list or counter to redraw; the log says
 // who joins and leaves.
@@ -19,7 +19,6 @@ void CConsoleView::ShowMessage(const std::string& text) { m_err.WriteLine(Escape
 void CConsoleView::Finish(std::chrono::milliseconds limit)
 {
     const auto deadline = CEventLoop::Clock::now() + limit;
-    m_log.Finish();
     if (const std::uint64_t lost = m_out.Flush(deadline); lost > 0)
         m_err.WriteLine(CLogWriter::DroppedNotice(lost));
     // Lines lost on standard error at exit have nowhere left to be told.

@@ -1,14 +1,12 @@
 #pragma once
 // The headless server's window: log lines go to standard output, message-box
 // texts to standard error, one escaped line each (see LogEscape.h), written
-// without ever making the room wait for a slow reader, and a burst of one
-// same log line is counted instead of repeated. Owns its two writers; not
-// the loop, which must exist before the view and outlive it.
+// without ever making the room wait for a slow reader. Owns its two writers;
+// not the loop, which must exist before the view and outlive it.
 
 #include <chrono>
 
 #include "LogWriter.h"
-#include "RepeatFilter.h"
 #include "ServerView.h"
 
 class CConsoleView : public IServerView {
@@ -20,13 +18,11 @@ public:
     void UpdateTraffic() override;
     void ShowMessage(const std::string& text) override;
 
-    // At exit: end a burst still being counted, and give the readers up to
-    // limit to take what is queued. Lines lost on standard output are
-    // counted on standard error.
+    // At exit: give the readers up to limit to take what is queued. Lines
+    // lost on standard output are counted on standard error.
     void Finish(std::chrono::milliseconds limit);
 
 private:
     CLogWriter m_out;
     CLogWriter m_err;
-    CRepeatFilter m_log;  // on its way to m_out
 };

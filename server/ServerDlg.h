@@ -22,6 +22,9 @@ public:
     // Starts the core before the window is first shown. If it cannot start,
     // the window ends with Cancel at once and never shows.
     int exec() override;
+    // Before exec: the limits the core puts on peers (the benchmarks turn
+    // the rates off to measure the relay itself).
+    void SetLimits(const CServerLimits& limits) { m_server.SetLimits(limits); }
 
     // Shutdown: Escape, the close box and the window menu's Close end here
     // too. The core tells every user before the window ends with Cancel.

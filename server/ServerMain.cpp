@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "ChatServer.h"
@@ -19,34 +21,69 @@ namespace {
 constexpr auto kExitFlush = std::chrono::seconds(2);
 
 constexpr const char* kUsage =
-    "Usage: zephran-server [--help | --version]\n"
+    "Usage: zephran-server [--flood-limit BURST/RATE | --flood-limit off]\n"
+    "       zephran-server --help | --version\n"
     "The ZEPHRAN chat server without windows. Users sign on at TCP port 2050\n"
     "and their lines are relayed through UDP port 2051. The log goes to\n"
     "standard output, message texts to standard error. SIGINT, SIGTERM and\n"
-    "SIGHUP shut the server down, telling every user.\n";
+    "SIGHUP shut the server down, telling every user.\n"
+    "\n"
+    "  --flood-limit BURST/RATE  a member may send BURST datagrams at once and\n"
+    "                            then RATE a second; the rest are dropped and\n"
+    "                            the member is told (default 100/50)\n"
+    "  --flood-limit off         no limit\n";
 
-// The answer to arguments, of which the server takes none but these two.
-// Returns the exit status.
-int AnswerArguments(int argc, char** argv)
+// What the command line asks for.
+struct COptions {
+    bool bHelp = false;
+    bool bVersion = false;
+    CServerLimits limits;
+};
+
+// A positive whole number of at most a million, or 0 if text is not one.
+double Count(std::string_view text)
 {
-    const std::string_view arg = argv[1];
-    if (argc == 2 && arg == "--help") {
-        std::fputs(kUsage, stdout);
-    } else if (argc == 2 && arg == "--version") {
-        std::fputs("zephran-server " ZEPHRAN_VERSION "\n", stdout);
-    } else {
-        // The first argument that is not understood: a second one is never.
-        const bool bKnown = arg == "--help" || arg == "--version";
-        std::fprintf(stderr, "zephran-server: unknown argument %s\n%s", bKnown ? argv[2] : argv[1], kUsage);
-        return 2;
+    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return 0;
+    const double n = std::strtod(std::string(text).c_str(), nullptr);
+    return n <= 1e6 ? n : 0;
+}
+
+// "off", or BURST/RATE. False if value is neither.
+bool ReadFloodLimit(std::string_view value, CFloodGuard::CLimits& limits)
+{
+    if (value == "off") {
+        limits.bOn = false;
+        return true;
     }
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    const std::size_t slash = value.find('/');
+    if (slash == std::string_view::npos)
+        return false;
+    limits.burst = Count(value.substr(0, slash));
+    limits.perSecond = Count(value.substr(slash + 1));
+    return limits.burst > 0 && limits.perSecond > 0;
+}
+
+// Reads the arguments into options. The argument that is not understood, or
+// null if all were. --help and --version stand alone.
+const char* ReadArguments(int argc, char** argv, COptions& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" && argc == 2)
+            options.bHelp = true;
+        else if (arg == "--version" && argc == 2)
+            options.bVersion = true;
+        else if (arg != "--flood-limit" || i + 1 == argc || !ReadFloodLimit(argv[++i], options.limits.flood))
+            return argv[i];
+    }
+    return nullptr;
 }
 
 // Runs the server until a stop signal, or until the loop itself fails
 // (poll refuses to wait): then the users are told as at any shutdown, and
 // the exit status says that it failed.
-int Serve(CEventLoop& loop, CConsoleView& view)
+int Serve(CEventLoop& loop, CConsoleView& view, const COptions& options)
 {
     CStopSignal stop;
     if (SocketLayerStartup() || stop.Open()) {
@@ -54,6 +91,7 @@ int Serve(CEventLoop& loop, CConsoleView& view)
         return 1;
     }
     CChatServer server;
+    server.SetLimits(options.limits);
     if (server.Start(&view)) {
         view.ShowMessage("Server init failure");
         return 1;
@@ -73,11 +111,18 @@ int Serve(CEventLoop& loop, CConsoleView& view)
 
 int main(int argc, char** argv)
 {
-    if (argc > 1)
-        return AnswerArguments(argc, argv);
+    COptions options;
+    if (const char* pUnknown = ReadArguments(argc, argv, options)) {
+        std::fprintf(stderr, "zephran-server: unknown argument %s\n%s", pUnknown, kUsage);
+        return 2;
+    }
+    if (options.bHelp || options.bVersion) {
+        std::fputs(options.bHelp ? kUsage : "zephran-server " ZEPHRAN_VERSION "\n", stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     CPollLoop loop;
     CConsoleView view;
-    const int status = Serve(loop, view);
+    const int status = Serve(loop, view, options);
     view.Finish(kExitFlush);
     return status;
 }

@@ -303,4 +303,8 @@ CSignOn::EProgress CSignOn::End()
     return EProgress::Over;
 }
 
-void CSignOn::Log(const std::string& text, ELogLevel level) { m_wnd.AppendLog(text, level); }
+// Every line of a sign-on is one its peer caused, within the peer's budget.
+void CSignOn::Log(const std::string& text, ELogLevel level)
+{
+    m_server.PeerLog().Write(m_peer.sin_addr.s_addr, text, level);
+}

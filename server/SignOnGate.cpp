@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "ServerView.h"
+#include "ChatServer.h"
 
 namespace {
 // Making room is logged at most once a second for each address it costs.
@@ -64,9 +64,10 @@ void CSignOnGate::MakeRoom(in_addr_t address, const std::string& why)
     const auto [last, bNew] = m_lastMadeRoomLog.try_emplace(address, now);
     if (bNew || now - last->second >= kMadeRoomLogGap) {
         last->second = now;
-        m_pWnd->AppendLog("Sign-on from " + std::string(::inet_ntoa((*it)->Peer().sin_addr)) +
-                              " abandoned to make room: " + why,
-                          ELogLevel::Warning);
+        m_pServer->PeerLog().Write(address,
+                                   "Sign-on from " + std::string(::inet_ntoa((*it)->Peer().sin_addr)) +
+                                       " abandoned to make room: " + why,
+                                   ELogLevel::Warning);
     }
     Remove(it);
 }

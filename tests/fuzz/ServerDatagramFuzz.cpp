@@ -155,6 +155,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     CPollLoop loop;
     CServerLog view;
     CChatServer server;
+    // The model knows every datagram and line: no rate limit may cut them.
+    CServerLimits limits;
+    limits.flood.bOn = false;
+    limits.log.bOn = false;
+    server.SetLimits(limits);
     Require(!server.Start(&view), "server starts");
     const std::uint16_t serverPort = StandInPort(SOCK_DGRAM, BROADCAST_PORT);
 

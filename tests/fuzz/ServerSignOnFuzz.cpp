@@ -327,7 +327,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     CServerLog view;
     std::vector<std::unique_ptr<CLoopbackDatagram>> sinks;
     CChatServer server;
-    server.SetSignOnLimits({std::chrono::seconds(5), std::chrono::seconds(5)});
+    CServerLimits limits;
+    limits.signOn = {std::chrono::seconds(5), std::chrono::seconds(5)};
+    server.SetLimits(limits);
     Require(!server.Start(&view), "server starts");
     for (int i = 0; i < members; ++i) {
         sinks.push_back(std::make_unique<CLoopbackDatagram>());

@@ -238,7 +238,9 @@ TEST_F(CServerTest, StalledSignOnsHoldNeitherTheRoomNorEachOther)
 TEST_F(CServerTest, EachDeadlineEndsOnlyItsOwnSignOn)
 {
     // 600 ms for the hello, 500 ms for the rest.
-    m_server.SetSignOnLimits({600ms, 500ms});
+    CServerLimits limits;
+    limits.signOn = {600ms, 500ms};
+    m_server.SetLimits(limits);
     CLoopbackDatagram peer;
     const std::string all = SignOnBytes("Bob", peer);
     // Silent, stopped after the hello, after the first echo, one byte short

@@ -107,9 +107,9 @@ bool CServerProcess::Start(EOutput output, const std::vector<std::string>& args)
     return false;
 }
 
-bool CServerProcess::StartListening(EOutput output)
+bool CServerProcess::StartListening(EOutput output, const std::vector<std::string>& args)
 {
-    if (Start(output))
+    if (Start(output, args))
         return true;
     const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
     while (!IsListening(SIGNON_PORT)) {

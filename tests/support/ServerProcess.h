@@ -36,7 +36,7 @@ public:
     bool Start(EOutput output = EOutput::Discard, const std::vector<std::string>& args = {});
     // Start, then wait (5 s at most) until it listens on the sign-on port.
     // True if it did not; a child that runs on without listening is killed.
-    bool StartListening(EOutput output = EOutput::Discard);
+    bool StartListening(EOutput output = EOutput::Discard, const std::vector<std::string>& args = {});
 
     pid_t Pid() const { return m_pid; }
     // Whether the child still runs; once it has ended, Status says how.
