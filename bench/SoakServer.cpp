@@ -81,46 +81,48 @@ void CSoakServer::ReadLog()
         pending += m_process.TakeStdout();
         std::size_t start = 0;
         for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
-            Classify(pending.substr(start, end - start));
+            Count(pending.substr(start, end - start));
         pending.erase(0, start);
     }
 }
 
-void CSoakServer::Classify(const std::string& line)
+void CSoakServer::Count(const std::string& line)
 {
     unsigned long long n = 0;
-    if (std::sscanf(line.c_str(), "last line repeated %llu times", &n) == 1) {
-        Count(m_lastLine, n);
-        return;
-    }
     if (line.find(" log lines dropped") != std::string::npos && std::sscanf(line.c_str(), "%llu", &n) == 1) {
         m_log.dropped += n;
         return;
     }
-    Count(line, 1);
-    m_lastLine = line;
-}
-
-void CSoakServer::Count(const std::string& line, std::uint64_t times)
-{
     // The log escapes every control byte: a relayed line starts with the
-    // four characters \x02.
-    if (StartsWith(line, "\\x02<"))
-        m_log.relayed += times;
-    else if (StartsWith(line, "New Connection Accepted from: "))
-        m_log.accepted += times;
+    // four characters \x02, an announcement with \x01 or \x03.
+    if (StartsWith(line, "\\x02<")) {
+        ++m_log.relayed;
+        return;
+    }
+    if (StartsWith(line, "\\x01") || StartsWith(line, "\\x02* ") || StartsWith(line, "\\x03") ||
+        StartsWith(line, "\\x04"))
+        return;
+    m_log.peerBytes += line.size() + 1;
+    if (StartsWith(line, "... ")) {
+        // "... 1,024 lines about 10.0.0.7 not logged"
+        for (std::size_t i = 4; i < line.size() && line[i] != ' '; ++i)
+            if (line[i] != ',')
+                n = n * 10 + static_cast<unsigned>(line[i] - '0');
+        m_log.heldBack += n;
+    } else if (StartsWith(line, "New Connection Accepted from: "))
+        ++m_log.accepted;
     else if (StartsWith(line, "Sign-on from "))
-        m_log.abandoned += times;
+        ++m_log.abandoned;
     else if (StartsWith(line, "  Version 2 Failed..."))
-        m_log.refused += times;
+        ++m_log.refused;
     else if (line == "Recieve Error!")
-        m_log.receiveErrors += times;
+        ++m_log.receiveErrors;
     else if (line == "packet detected from unknown user not signed on!")
-        m_log.strangers += times;
+        ++m_log.strangers;
     else if (StartsWith(line, "Unkown packet of type "))
-        m_log.unknownTypes += times;
+        ++m_log.unknownTypes;
     else if (StartsWith(line, "HDR_NEW is an illegal packet type"))
-        m_log.illegalNew += times;
+        ++m_log.illegalNew;
     else if (StartsWith(line, "Error: "))
-        m_log.sendErrors += times;
+        ++m_log.sendErrors;
 }

@@ -21,6 +21,8 @@ struct CServerLogCounts {
     std::atomic<std::uint64_t> illegalNew{0};    // "HDR_NEW is an illegal packet type ..."
     std::atomic<std::uint64_t> sendErrors{0};    // "Error: %i"
     std::atomic<std::uint64_t> dropped{0};       // "%i log lines dropped": the reader fell behind
+    std::atomic<std::uint64_t> heldBack{0};      // "... %i lines about A not logged": over a peer's budget
+    std::atomic<std::uint64_t> peerBytes{0};     // of every line but chat, joins, leaves and the shutdown
 };
 
 class CSoakServer {
@@ -45,11 +47,8 @@ public:
 
 private:
     void ReadLog();
-    // Counts one log line; a repeat count stands for that many of the line before.
-    void Classify(const std::string& line);
-    void Count(const std::string& line, std::uint64_t times);
+    void Count(const std::string& line);
 
     CServerProcess m_process;
     std::thread m_reader;
-    std::string m_lastLine;  // the line that a "last line repeated" count repeats
 };

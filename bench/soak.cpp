@@ -5,15 +5,21 @@
 // must reach every well-behaved member, once and undamaged, and the server's
 // memory must not grow once the room is steady.
 //
-//   soak [--seconds N] [--users N] [--seed N] [--server PATH] [--per-user]
+// Meanwhile a member and a stranger flood the server with datagrams of every
+// kind, far faster than a member may send.
 //
-// Defaults: 180 seconds, 200 users (a tenth of them hostile), the
-// zephran-server of this build. Exits non-zero if a line was lost,
-// duplicated or damaged; if a sign-on or sign-off of a well-behaved user
-// failed, or the server did not log each abandoned or refused sign-on; if a
-// member missed the shutdown notice; if the server's memory grew beyond the
-// bound printed; or if the server did not end cleanly (under the sanitizers
-// a report, a leak included, ends it with a failure status).
+//   soak [--seconds N] [--users N] [--seed N] [--server PATH] [--flood-rate N] [--per-user]
+//
+// Defaults: 180 seconds, 200 users (a tenth of them hostile), floods of
+// 10,000 datagrams a second each, the zephran-server of this build. Exits
+// non-zero if a line was lost, duplicated or damaged; if a sign-on or
+// sign-off of a well-behaved user failed, or an abandoned or refused sign-on
+// was neither logged nor counted in the log's summaries; if the flooding
+// member had more lines relayed than its rate allows, or was never told; if
+// the lines that peers caused outgrew the log's budget; if a member missed
+// the shutdown notice; if the server's memory grew beyond the bound printed;
+// or if the server did not end cleanly (under the sanitizers a report, a
+// leak included, ends it with a failure status).
 
 #include <poll.h>
 
@@ -29,6 +35,7 @@
 #include <vector>
 
 #include "SoakCrowd.h"
+#include "SoakFlood.h"
 #include "SoakServer.h"
 #include "SoakUser.h"
 #include "TestSupport.h"
@@ -46,12 +53,16 @@ constexpr double kStallWait = 3;       // seconds without a line before the owed
 // by some 400 KiB a minute under this load, so more is allowed there.
 constexpr long kGrowthBoundKiB = 2048;
 constexpr long kSanitizerGrowthKiBPerMinute = 512;
+// What the server's log budget lets peers cause: a burst, then a rate, and
+// the summaries of what it held back (about a dozen lines a second).
+constexpr double kLogBurstBytes = 64 * 1024, kLogBytesPerSecond = 10 * 1024 + 1024;
 
 struct COptions {
     int seconds = 180;
     int users = 200;
     unsigned seed = 1;
     std::string server = ZEPHRAN_SERVER_PATH;
+    int floodRate = 10000;
     bool perUser = false;
 };
 
@@ -69,10 +80,13 @@ COptions ParseOptions(int argc, char** argv)
             options.seed = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
         else if (arg == "--server" && hasValue)
             options.server = argv[++i];
+        else if (arg == "--flood-rate" && hasValue)
+            options.floodRate = std::clamp(std::atoi(argv[++i]), 1, 1000000);
         else if (arg == "--per-user")
             options.perUser = true;
         else {
-            std::fprintf(stderr, "usage: soak [--seconds N] [--users N] [--seed N] [--server PATH] [--per-user]\n");
+            std::fprintf(stderr, "usage: soak [--seconds N] [--users N] [--seed N] [--server PATH] [--flood-rate N] "
+                                 "[--per-user]\n");
             std::exit(2);
         }
     }
@@ -107,6 +121,8 @@ private:
     std::uint64_t m_stalls = 0;
     std::uint64_t m_leaves = 0;
     std::unique_ptr<CSoakCrowd> m_pCrowd;
+    std::unique_ptr<CSoakFlood> m_pFlood;
+    double m_seconds = 0;  // from the start of the crowd to the shutdown
     std::vector<long> m_rssSamples;  // the server's VmRSS, once a second
     long m_growthBound = kGrowthBoundKiB;
     std::uint64_t m_inAtShutdown = 0;  // well-behaved members when the server shut down
@@ -216,8 +232,12 @@ int CSoak::Run()
     const double end = Now() + m_options.seconds;
     // The room is steady once everyone is in and the allocators have warmed.
     const double steady = Now() + std::min(10.0, m_options.seconds / 3.0);
+    const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(end - Now()));
+    const double crowdStart = Now();
     m_pCrowd = std::make_unique<CSoakCrowd>(hostile, m_options.seed);
-    m_pCrowd->Start(Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(end - Now())));
+    m_pCrowd->Start(until);
+    m_pFlood = std::make_unique<CSoakFlood>(m_options.floodRate, m_options.seed);
+    m_pFlood->Start(until);
 
     long rssStart = -1;
     long rssPeak = 0;
@@ -235,6 +255,7 @@ int CSoak::Run()
         }
     }
     m_pCrowd->Join();
+    m_pFlood->Join();
 
     // Let every owed line and every sign-off arrive.
     const double drainEnd = Now() + 10;
@@ -255,6 +276,7 @@ int CSoak::Run()
     for (const auto& pUser : m_users)
         m_inAtShutdown += pUser->State() == CSoakUser::EState::In;
     const int status = m_server.Stop(10000);
+    m_seconds = Now() - crowdStart;
     const double shutdownEnd = Now() + 1;
     while (Now() < shutdownEnd)
         Pump(10);
@@ -276,12 +298,21 @@ int CSoak::Run()
     }
     const bool memoryGrew = rssStart < 0 || rssEnd - rssStart > m_growthBound;
     // Every sign-on given up half-way or refused must have been noticed as
-    // such by the server, and no hostile sign-on may break the server's side.
+    // such by the server, in a line of its own or in a summary of what the
+    // log held back, and no hostile sign-on may break the server's side.
     const CCrowdCounts& crowd = m_pCrowd->m_counts;
-    const bool intakeWrong = crowd.failed || crowd.vanished != m_server.m_log.abandoned ||
-                             crowd.refused != m_server.m_log.refused;
+    const CServerLogCounts& log = m_server.m_log;
+    const bool intakeWrong = crowd.failed || log.abandoned > crowd.vanished || log.refused > crowd.refused ||
+                             log.abandoned + log.refused + log.heldBack < crowd.vanished + crowd.refused;
+    // The flooding member was cut to its rate and told; what peers made the
+    // server log stayed within the log's budget.
+    const CFloodCounts& flood = m_pFlood->m_counts;
+    const bool floodThrough = !flood.bSignedOn || flood.notices == 0 ||
+                              static_cast<double>(flood.memberRelayed) > m_pFlood->Allowed();
+    const bool logOverBudget = static_cast<double>(log.peerBytes) > kLogBurstBytes + kLogBytesPerSecond * m_seconds;
     const bool failed = lost || damaged || duplicates || odd || m_signOnFailures || m_unconfirmedLeaves ||
-                        intakeWrong || shutdowns != m_inAtShutdown || memoryGrew || status != 0;
+                        intakeWrong || floodThrough || logOverBudget || shutdowns != m_inAtShutdown || memoryGrew ||
+                        status != 0;
     std::printf("result: %s\n", failed ? "FAILED" : "ok");
     return failed ? 1 : 0;
 }
@@ -316,6 +347,7 @@ void CSoak::Report(long rssStart, long rssEnd, long rssPeak, int serverStatus)
                                   num(crowd.signOns) + ")");
     row("sign-ons abandoned half-way", num(crowd.vanished) + " (server logged " + num(log.abandoned) + ")");
     row("sign-ons refused (wrong version)", num(crowd.refused) + " (server logged " + num(log.refused) + ")");
+    row("lines the log held back", num(log.heldBack) + " (in summaries)");
     row("sign-ons failed", num(m_signOnFailures + crowd.failed));
     row("sign-offs (well-behaved)", num(m_leaves) + ", unconfirmed " + num(m_unconfirmedLeaves));
     row("lines sent (well-behaved)", num(m_lines.size()));
@@ -335,6 +367,14 @@ void CSoak::Report(long rssStart, long rssEnd, long rssPeak, int serverStatus)
                           ", unknown senders " + num(log.strangers) + ", unknown types " + num(log.unknownTypes) +
                           ", HDR_NEW refused " + num(log.illegalNew) + ", send errors " + num(log.sendErrors) +
                           ", log lines dropped " + num(log.dropped));
+    const CFloodCounts& flood = m_pFlood->m_counts;
+    row("flooding member", "sent " + num(flood.memberSent) + ", lines relayed " + num(flood.memberRelayed) +
+                               " (its rate allows " + num(static_cast<std::uint64_t>(m_pFlood->Allowed())) +
+                               "), told " + num(flood.notices) + " times" + (flood.bSignedOn ? "" : ", NOT SIGNED ON"));
+    row("flooding stranger", "sent " + num(flood.strangerSent));
+    row("log of peers' doings (B/s)", num(static_cast<std::uint64_t>(static_cast<double>(log.peerBytes) / m_seconds)) +
+                                          " (budget " + num(static_cast<std::uint64_t>(kLogBytesPerSecond)) +
+                                          " and a burst of " + num(static_cast<std::uint64_t>(kLogBurstBytes)) + ")");
     row("shutdown notices", num(shutdowns) + " to " + num(m_inAtShutdown) + " well-behaved members");
     row("server memory VmRSS (KiB)", "start " + std::to_string(rssStart) + ", end " + std::to_string(rssEnd) +
                                          ", growth " + std::to_string(rssEnd - rssStart) + " (bound " +

@@ -15,7 +15,7 @@ constexpr int kWaitMs = 10000;
 
 ESignOn CRawSignOn::Run()
 {
-    CLoopbackStream stream(SIGNON_PORT);
+    CLoopbackStream stream(SIGNON_PORT, m_plan.from.empty() ? nullptr : m_plan.from.c_str());
     stream.SetWait(kWaitMs);
     if (!stream.IsOpen())
         return ESignOn::Failed;

@@ -32,6 +32,7 @@ struct CSignOnPlan {
     bool bReset = false;                            // vanish with a reset instead of a close
     int stallMs = 0;                                // silence before vanishing
     unsigned char version = PROTOCOL_VERSION;       // the hello's first byte
+    std::string from = {};                          // another address of this machine to come from; empty: 127.0.0.1
 };
 
 class CRawSignOn {
