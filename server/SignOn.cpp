@@ -61,7 +61,7 @@ void CSignOn::Start(const sockaddr_in& peer, const CLimits& limits)
     Run();
 }
 
-void CSignOn::OnTimer() { static_cast<void>(Abandon("no answer in time")); }
+void CSignOn::OnTimer() { static_cast<void>(GiveUp("no answer in time")); }
 
 void CSignOn::Run()
 {
@@ -90,7 +90,7 @@ CSignOn::EProgress CSignOn::ReadHello()
     if (got < 0 && WouldBlock())
         return EProgress::Blocked;
     if (got <= 0)
-        return Abandon("connection lost");
+        return GiveUp("connection lost");
     g_bytesRead += got;
     m_hello.append(buf, static_cast<std::size_t>(got));
     // A wrong version is refused at once, without waiting for the rest; a
@@ -152,7 +152,7 @@ CSignOn::EProgress CSignOn::ReadEcho()
     if (got < 0 && WouldBlock())
         return EProgress::Blocked;
     if (got <= 0)
-        return Abandon("connection lost");
+        return GiveUp("connection lost");
     g_bytesRead += 1;
     if (m_step == EStep::FirstEcho) {
         Queue(Bytes(std::string(1, m_echo)));
@@ -172,7 +172,7 @@ CSignOn::EProgress CSignOn::ReadPortNotice()
     if (got < 0 && WouldBlock())
         return EProgress::Blocked;
     if (got <= 0)
-        return Abandon("connection lost");
+        return GiveUp("connection lost");
     g_bytesRead += got;
     m_nPortGot += got;
     if (m_nPortGot < static_cast<int>(sizeof m_port))
@@ -189,14 +189,14 @@ CSignOn::EProgress CSignOn::Join()
     // A port of 0 cannot be sent to: the member would miss every line, and
     // every broadcast would log a failure for it.
     if (m_pUser->m_addr.sin_port == 0)
-        return Abandon("it named port 0");
+        return GiveUp("it named port 0");
     // A client on this machine that names the server's own datagram port
     // would make the server a member of its own room: every broadcast would
     // come back to it as that member's chat and go out again, longer, to
     // everyone, some hundred and sixty times for each line. When the address
     // cannot be told from this machine's own, it is taken to be one.
     if (m_pUser->m_addr.sin_port == htons(BROADCAST_PORT) && MayBeLocalAddress(m_pUser->m_addr.sin_addr))
-        return Abandon("it named the server's own port");
+        return GiveUp("it named the server's own port");
     m_loop.Unwatch(m_conn.Handle());
     m_nWatching = 0;
     m_conn.Close();
@@ -218,7 +218,7 @@ CSignOn::EProgress CSignOn::Flush()
     if (sent < 0 && WouldBlock())
         return EProgress::Blocked;
     if (sent < 0)
-        return Abandon("connection lost");
+        return GiveUp("connection lost");
     Count(sent);
     // Off the queue: the parts that went whole, and what went of the next.
     std::size_t left = static_cast<std::size_t>(sent) + m_nOutSent;
@@ -290,7 +290,7 @@ CSignOn::EProgress CSignOn::Wait()
     return EProgress::Blocked;
 }
 
-CSignOn::EProgress CSignOn::Abandon(const std::string& reason)
+CSignOn::EProgress CSignOn::GiveUp(const std::string& reason)
 {
     Log("Sign-on from " + m_peerText + " abandoned: " + reason, ELogLevel::Warning);
     m_wnd.UpdateTraffic();

@@ -78,8 +78,11 @@ private:
     [[nodiscard]] EProgress Flush();
     void Count(int sent);
     [[nodiscard]] EProgress Sent();
+    // Watch the connection for what the step needs.
     [[nodiscard]] EProgress Wait();
-    [[nodiscard]] EProgress Abandon(const std::string& reason);
+    // Log that the sign-on is abandoned, and why, and end it.
+    [[nodiscard]] EProgress GiveUp(const std::string& reason);
+    // Tell the gate that the sign-on is over, which deletes it.
     [[nodiscard]] EProgress End();
     void Queue(std::shared_ptr<const std::string> pBytes);
     void Log(const std::string& text, ELogLevel level);
