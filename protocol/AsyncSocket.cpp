@@ -12,7 +12,7 @@
 
 CAsyncSocket::~CAsyncSocket() { Close(); }
 
-bool CAsyncSocket::Create(unsigned port, int type, long events)
+bool CAsyncSocket::Create(unsigned port, int type, long events, in_addr address)
 {
     Close();
     int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -31,7 +31,7 @@ bool CAsyncSocket::Create(unsigned port, int type, long events)
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<std::uint16_t>(port));
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_addr = address;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
         int saved = errno;
         ::close(fd);

@@ -45,9 +45,11 @@ public:
     CAsyncSocket& operator=(const CAsyncSocket&) = delete;
 
     // Make a socket of the type (SOCK_STREAM or SOCK_DGRAM), register it for
-    // the events and bind it to every local interface and the port (0: any).
-    // A stream socket that asks for FD_ACCEPT reuses the address (see .cpp).
-    [[nodiscard]] bool Create(unsigned port = 0, int type = SOCK_STREAM, long events = FD_ALL_EVENTS);
+    // the events and bind it to the address (every local interface unless
+    // told) and the port (0: any). A stream socket that asks for FD_ACCEPT
+    // reuses the address (see .cpp).
+    [[nodiscard]] bool Create(unsigned port = 0, int type = SOCK_STREAM, long events = FD_ALL_EVENTS,
+                              in_addr address = {htonl(INADDR_ANY)});
     [[nodiscard]] bool Listen(int backlog);
     // Take one pending connection into conn without waiting.
     [[nodiscard]] bool Accept(CAsyncSocket& conn, sockaddr_in* pPeer);

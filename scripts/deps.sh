@@ -10,7 +10,12 @@ packages=(
   qt6-base-dev                   # Qt 6 Widgets and Qt Test: the windows
   libgtest-dev                   # the tests
   clang libclang-rt-14-dev       # fuzz targets (libFuzzer) and sanitizers
-  dpkg-dev file                  # the package: dpkg-shlibdeps writes its Depends, file finds its programs
+  libsystemd-dev                 # zephran-server tells systemd when it is ready (sd_notify)
+  dpkg-dev file                  # the packages: dpkg-shlibdeps writes their Depends, file finds their programs
+  lintian                        # the package check: Debian's checker of packages
+  appstream                      # the package check: appstreamcli validates the metainfo
+  desktop-file-utils             # the package check: desktop-file-validate checks the desktop entry
+  man-db groff-base              # the package check: the man pages render without warnings
 )
 
 missing=()

@@ -42,11 +42,12 @@ bool CChatServer::Start(IServerView* pWnd)
     m_listenSocket.Init(pWnd, this);
     m_udpSocket.Init(pWnd, this);
     m_pWnd = pWnd;
-    if (m_listenSocket.Create(SIGNON_PORT, SOCK_STREAM, CAsyncSocket::FD_READ | CAsyncSocket::FD_ACCEPT)) {
+    if (m_listenSocket.Create(SIGNON_PORT, SOCK_STREAM, CAsyncSocket::FD_READ | CAsyncSocket::FD_ACCEPT,
+                              m_listenAddress)) {
         m_pWnd->ShowMessage("TCP/IP create error");
         return true;
     }
-    if (m_udpSocket.Create(BROADCAST_PORT, SOCK_DGRAM, CAsyncSocket::FD_READ)) {
+    if (m_udpSocket.Create(BROADCAST_PORT, SOCK_DGRAM, CAsyncSocket::FD_READ, m_listenAddress)) {
         m_pWnd->ShowMessage("UDP create error");
         return true;
     }

@@ -31,9 +31,12 @@ public:
     CChatServer(const CChatServer&) = delete;
     CChatServer& operator=(const CChatServer&) = delete;
 
-    // Listen on SIGNON_PORT and bind BROADCAST_PORT. True (failed) after its
-    // message box has been answered.
+    // Listen on SIGNON_PORT and bind BROADCAST_PORT, both on the listen
+    // address. True (failed) after its message box has been answered.
     [[nodiscard]] bool Start(IServerView* pWnd);
+    // Before Start: the one local IPv4 address both sockets bind (every
+    // interface unless told).
+    void SetListenAddress(in_addr address) { m_listenAddress = address; }
     // Takes ownership and announces the user; a member at the same address
     // and port leaves first, as if it had signed off. Before that, the
     // newcomer alone is sent what pMissed holds, which then stops following.
@@ -95,6 +98,7 @@ private:
     // outlive the listener, which owns the sign-ons), and the last list.
     std::vector<CMissedChanges*> m_followers;
     std::shared_ptr<const std::string> m_pRoomList;
+    in_addr m_listenAddress{htonl(INADDR_ANY)};
     CListenSocket m_listenSocket;
     CServerUdpSocket m_udpSocket;
 };

@@ -2,11 +2,21 @@
 
 #include <unistd.h>
 
+#include "JournalStream.h"
 #include "LogEscape.h"
 
-CConsoleView::CConsoleView() : m_out(STDOUT_FILENO), m_err(STDERR_FILENO) {}
+CConsoleView::CConsoleView()
+    : m_out(STDOUT_FILENO),
+      m_err(STDERR_FILENO),
+      m_bOutJournal(CJournalStream::Is(STDOUT_FILENO)),
+      m_bErrJournal(CJournalStream::Is(STDERR_FILENO))
+{
+}
 
-void CConsoleView::AppendLog(const std::string& text, ELogLevel /*level*/) { m_out.WriteLine(EscapeLogText(text)); }
+void CConsoleView::AppendLog(const std::string& text, ELogLevel level)
+{
+    m_out.WriteLine(m_bOutJournal ? CJournalStream::Prefix(level) + EscapeLogText(text) : EscapeLogText(text));
+}
 
 // With no window there is no user list or counter to redraw; the log says
 // who joins and leaves.
@@ -14,7 +24,12 @@ void CConsoleView::UpdateUserList(CUserList& /*roster*/) {}
 
 void CConsoleView::UpdateTraffic() {}
 
-void CConsoleView::ShowMessage(const std::string& text) { m_err.WriteLine(EscapeLogText(text)); }
+// The message boxes of the core say that the server could not start or run.
+void CConsoleView::ShowMessage(const std::string& text)
+{
+    m_err.WriteLine(m_bErrJournal ? CJournalStream::Prefix(ELogLevel::Error) + EscapeLogText(text)
+                                  : EscapeLogText(text));
+}
 
 void CConsoleView::Finish(std::chrono::milliseconds limit)
 {

@@ -1,7 +1,9 @@
 #pragma once
 // The headless server's window: log lines go to standard output, message-box
 // texts to standard error, one escaped line each (see LogEscape.h), written
-// without ever making the room wait for a slow reader. Owns its two writers;
+// without ever making the room wait for a slow reader. When a stream is the
+// journal's (see JournalStream.h), each line begins with its priority: a log
+// line's level, or error for a message. Owns its two writers;
 // not the loop, which must exist before the view and outlive it.
 
 #include <chrono>
@@ -25,4 +27,6 @@ public:
 private:
     CLogWriter m_out;
     CLogWriter m_err;
+    bool m_bOutJournal;
+    bool m_bErrJournal;
 };

@@ -1,5 +1,9 @@
 // zephran-server: the server core with its log on standard output, until
-// SIGINT, SIGTERM or SIGHUP shuts it down.
+// SIGINT, SIGTERM or SIGHUP shuts it down. Under systemd it says when it is
+// ready (both ports bound) and when it stops.
+
+#include <arpa/inet.h>
+#include <systemd/sd-daemon.h>
 
 #include <cerrno>
 #include <chrono>
@@ -12,6 +16,7 @@
 #include "ChatServer.h"
 #include "ConsoleView.h"
 #include "PollLoop.h"
+#include "Protocol.h"
 #include "SocketLayer.h"
 #include "StopSignal.h"
 
@@ -21,22 +26,27 @@ namespace {
 constexpr auto kExitFlush = std::chrono::seconds(2);
 
 constexpr const char* kUsage =
-    "Usage: zephran-server [--flood-limit BURST/RATE | --flood-limit off]\n"
+    "Usage: zephran-server [--listen ADDRESS] [--flood-limit BURST/RATE | --flood-limit off]\n"
     "       zephran-server --help | --version\n"
     "The ZEPHRAN chat server without windows. Users sign on at TCP port 2050\n"
     "and their lines are relayed through UDP port 2051. The log goes to\n"
     "standard output, message texts to standard error. SIGINT, SIGTERM and\n"
     "SIGHUP shut the server down, telling every user.\n"
     "\n"
+    "  --listen ADDRESS          both ports on this IPv4 address of the machine\n"
+    "                            only (default: every interface, 0.0.0.0)\n"
     "  --flood-limit BURST/RATE  a member may send BURST datagrams at once and\n"
     "                            then RATE a second; the rest are dropped and\n"
     "                            the member is told (default 100/50)\n"
-    "  --flood-limit off         no limit\n";
+    "  --flood-limit off         no limit\n"
+    "  --help                    this text\n"
+    "  --version                 the program's version\n";
 
 // What the command line asks for.
 struct COptions {
     bool bHelp = false;
     bool bVersion = false;
+    in_addr listen{htonl(INADDR_ANY)};
     CServerLimits limits;
 };
 
@@ -74,10 +84,23 @@ const char* ReadArguments(int argc, char** argv, COptions& options)
             options.bHelp = true;
         else if (arg == "--version" && argc == 2)
             options.bVersion = true;
-        else if (arg != "--flood-limit" || i + 1 == argc || !ReadFloodLimit(argv[++i], options.limits.flood))
+        else if (arg == "--listen") {
+            // Dotted decimal, four parts, as inet_pton reads it.
+            if (i + 1 == argc || ::inet_pton(AF_INET, argv[++i], &options.listen) != 1)
+                return argv[i];
+        } else if (arg != "--flood-limit" || i + 1 == argc || !ReadFloodLimit(argv[++i], options.limits.flood))
             return argv[i];
     }
     return nullptr;
+}
+
+// The line that says the server is up, on which address and ports.
+std::string UpLine(in_addr address)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &address, text, sizeof text);
+    return "Server up on " + std::string(text) + ": TCP port " + std::to_string(SIGNON_PORT) +
+           " for sign-ons, UDP port " + std::to_string(BROADCAST_PORT) + " for the chat";
 }
 
 // Runs the server until a stop signal, or until the loop itself fails
@@ -92,10 +115,14 @@ int Serve(CEventLoop& loop, CConsoleView& view, const COptions& options)
     }
     CChatServer server;
     server.SetLimits(options.limits);
+    server.SetListenAddress(options.listen);
     if (server.Start(&view)) {
         view.ShowMessage("Server init failure");
         return 1;
     }
+    view.AppendLog(UpLine(options.listen), ELogLevel::Notice);
+    // Without a service manager (no NOTIFY_SOCKET) this does nothing.
+    sd_notify(0, "READY=1");
     int status = 0;
     while (!stop.Requested() && status == 0)
         if (loop.RunOnce(-1) < 0) {
@@ -103,6 +130,7 @@ int Serve(CEventLoop& loop, CConsoleView& view, const COptions& options)
             view.ShowMessage("Server loop failure: " + why);
             status = 1;
         }
+    sd_notify(0, "STOPPING=1");
     server.Shutdown();
     return status;
 }
@@ -113,7 +141,7 @@ int main(int argc, char** argv)
 {
     COptions options;
     if (const char* pUnknown = ReadArguments(argc, argv, options)) {
-        std::fprintf(stderr, "zephran-server: unknown argument %s\n%s", pUnknown, kUsage);
+        std::fprintf(stderr, "zephran-server: argument not understood: %s\n%s", pUnknown, kUsage);
         return 2;
     }
     if (options.bHelp || options.bVersion) {

@@ -1,18 +1,25 @@
 // zephran-server as a program: a session through its log, its stop signals,
-// a flood, a reader that stalls, a failed start and its arguments.
+// a flood, a reader that stalls, a failed start and its arguments, and what
+// it tells systemd: priorities in the journal, readiness.
 
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "Loopback.h"
 #include "LoopbackDatagram.h"
 #include "PortHolder.h"
 #include "Protocol.h"
@@ -26,6 +33,45 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr CServerProcess::EOutput kBoth = CServerProcess::EOutput::CaptureBoth;
+
+const std::string kUpLine = "Server up on 0.0.0.0: TCP port 2050 for sign-ons, UDP port 2051 for the chat";
+
+// The socket a service manager hands a service in NOTIFY_SOCKET, bound in
+// the abstract namespace (nothing on disk) under a name of this process.
+class CNotifySocket {
+public:
+    CNotifySocket()
+        : m_fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)),
+          m_name("@zephran-notify-test-" + std::to_string(::getpid()))
+    {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        m_name.copy(addr.sun_path + 1, m_name.size() - 1, 1);  // sun_path[0] = 0: abstract
+        m_bBound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr),
+                          static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + m_name.size())) == 0;
+    }
+    ~CNotifySocket() { ::close(m_fd); }
+    CNotifySocket(const CNotifySocket&) = delete;
+    CNotifySocket& operator=(const CNotifySocket&) = delete;
+
+    bool Bound() const { return m_bBound; }
+    // NOTIFY_SOCKET's value.
+    const std::string& Name() const { return m_name; }
+    // The next message, waiting up to waitMs; "" if none came.
+    std::string Next(int waitMs) const
+    {
+        if (!WaitReady(m_fd, POLLIN, waitMs))
+            return {};
+        char buf[4096];
+        const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
+        return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+    }
+
+private:
+    int m_fd;
+    std::string m_name;
+    bool m_bBound = false;
+};
 
 // Signs guest on as the only user; returns the ping the server measured, or
 // -1 if the sign-on failed or found others in the room.
@@ -76,7 +122,8 @@ TEST(CServerProgramTest, GuestSignsOnSaysHiAndLeaves)
     server.OutputHolding("has left the chat!");
     EXPECT_EQ(server.Stop(), 0);
     // Each datagram's type byte is written escaped, so each log line is one line.
-    EXPECT_EQ(server.Stdout(), "New Connection Accepted from: 127.0.0.1\n"
+    EXPECT_EQ(server.Stdout(), kUpLine + "\n"
+                               "New Connection Accepted from: 127.0.0.1\n"
                                "Receiving Client Information...\n"
                                "Checking version\n"
                                "  Version 2 Passed...\n"
@@ -219,11 +266,74 @@ TEST(CServerProgramTest, HelpVersionAndUnknownArguments)
     }
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--port"}, {"2050"}, {"--help", "--version"}, {"--flood-limit"},
-          {"--flood-limit", "100"}, {"--flood-limit", "0/50"}, {"--flood-limit", "100/-5"}}) {
+          {"--flood-limit", "100"}, {"--flood-limit", "0/50"}, {"--flood-limit", "100/-5"}, {"--listen"},
+          {"--listen", "10.0.0"}, {"--listen", "localhost"}, {"--listen", "10.0.0.256"}}) {
         CServerProcess wrong;
         ASSERT_FALSE(wrong.Start(kBoth, args));
         EXPECT_EQ(wrong.Wait(), 2);
         EXPECT_EQ(wrong.Stdout(), "");
         EXPECT_NE(wrong.Stderr().find("Usage: zephran-server"), std::string::npos);
+    }
+}
+
+// Under systemd's journal each line starts with its priority: the up line
+// (naming the --listen address) at notice, a stranger's datagram at warning,
+// a sign-on at info, a member's chat line at debug.
+TEST(CServerProgramTest, LinesToTheJournalCarryTheirPriority)
+{
+    CPortLock lock;
+    CServerProcess server;
+    server.SetStdoutJournal();
+    ASSERT_FALSE(server.StartListening(kBoth, {"--listen", "127.0.0.1"}));
+    CLoopbackDatagram stranger;
+    ASSERT_GT(StrangerUntilRefused(server, stranger, "<4>packet detected from unknown user not signed on!\n"), 0);
+    CLoopbackDatagram guest;
+    ASSERT_TRUE(JoinAlone(guest));
+    guest.SendToServer(std::string("\x02hi", 4));
+    EXPECT_EQ(guest.Next(), std::string("\x02<guest> hi", 12));
+    server.OutputHolding("<guest> hi\n");
+    EXPECT_EQ(server.Stop(), 0);
+
+    const std::vector<std::string> lines = server.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "<5>Server up on 127.0.0.1: TCP port 2050 for sign-ons, UDP port 2051 for the chat");
+    const auto has = [&lines](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has("<6>Welcome guest"));
+    EXPECT_TRUE(has("<7>\\x02<guest> hi"));
+    EXPECT_EQ(lines.back(), "<5>\\x04");
+}
+
+// READY=1 reaches NOTIFY_SOCKET once both ports are bound, and STOPPING=1 at
+// a stop signal; a server whose port is taken never says it is ready.
+TEST(CServerProgramTest, TellsTheServiceManagerItIsReadyOnlyWithBothPortsBound)
+{
+    CPortLock lock;
+    {
+        CNotifySocket notify;
+        ASSERT_TRUE(notify.Bound());
+        CServerProcess server;
+        server.SetEnvironment("NOTIFY_SOCKET", notify.Name());
+        ASSERT_FALSE(server.Start(kBoth));
+        EXPECT_EQ(notify.Next(5000), "READY=1");
+        EXPECT_TRUE(IsListening(SIGNON_PORT));
+        const CPortHolder udp(SOCK_DGRAM, BROADCAST_PORT);
+        EXPECT_FALSE(udp.Held()) << "the datagram port is bound before READY=1";
+        EXPECT_EQ(server.OutputHolding(kUpLine), kUpLine + "\n");
+        EXPECT_EQ(server.Stop(), 0);
+        EXPECT_EQ(notify.Next(1000), "STOPPING=1");
+    }
+    {
+        const CPortHolder tcp(SOCK_STREAM, SIGNON_PORT);
+        ASSERT_TRUE(tcp.Held());
+        CNotifySocket notify;
+        ASSERT_TRUE(notify.Bound());
+        CServerProcess server;
+        server.SetEnvironment("NOTIFY_SOCKET", notify.Name());
+        ASSERT_FALSE(server.Start(kBoth));
+        EXPECT_EQ(server.Wait(), 1);
+        EXPECT_EQ(notify.Next(0), "");
+        EXPECT_EQ(server.Stdout(), "");
     }
 }

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,13 +87,17 @@ bool CServerProcess::Start(EOutput output, const std::vector<std::string>& args)
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     if (err[1] >= 0)
         posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    std::vector<std::string> environment = m_environment;
+    struct stat about;
+    if (m_bStdoutJournal && out[1] >= 0 && ::fstat(out[1], &about) == 0)
+        environment.push_back("JOURNAL_STREAM=" + std::to_string(about.st_dev) + ":" + std::to_string(about.st_ino));
     std::vector<char*> argv{m_program.data()};
     std::vector<std::string> argCopies = args;
     for (std::string& arg : argCopies)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     const int rc = ::posix_spawn(&m_pid, m_program.c_str(), &actions, nullptr, argv.data(),
-                                 Environment(m_environment).data());
+                                 Environment(environment).data());
     posix_spawn_file_actions_destroy(&actions);
     for (int fd : {out[1], err[1]})
         if (fd >= 0)

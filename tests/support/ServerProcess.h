@@ -30,6 +30,9 @@ public:
     // its output pipe holds (0: the system's default).
     void SetEnvironment(const std::string& name, const std::string& value);
     void SetPipeBytes(int bytes) { m_nPipeBytes = bytes; }
+    // Before Start: JOURNAL_STREAM names the captured standard output, as
+    // when systemd connects it to the journal.
+    void SetStdoutJournal() { m_bStdoutJournal = true; }
 
     // Start the program with args, output as asked; what an earlier run
     // wrote is forgotten. True if it could not be started.
@@ -73,6 +76,7 @@ private:
     std::string m_program;
     std::vector<std::string> m_environment;  // "NAME=value", in place of the inherited ones
     int m_nPipeBytes = 0;
+    bool m_bStdoutJournal = false;
     pid_t m_pid = -1;
     int m_nStatus = -1;
     int m_out = -1;  // the read ends of the pipes, -1 once ended
