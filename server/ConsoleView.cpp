@@ -11,6 +11,9 @@ CConsoleView::CConsoleView()
       m_bOutJournal(CJournalStream::Is(STDOUT_FILENO)),
       m_bErrJournal(CJournalStream::Is(STDERR_FILENO))
 {
+    // Lines lost to a slow reader are a warning, like what peers did wrong.
+    if (m_bOutJournal)
+        m_out.SetNoticePrefix(CJournalStream::Prefix(ELogLevel::Warning));
 }
 
 void CConsoleView::AppendLog(const std::string& text, ELogLevel level)
@@ -35,7 +38,8 @@ void CConsoleView::Finish(std::chrono::milliseconds limit)
 {
     const auto deadline = CEventLoop::Clock::now() + limit;
     if (const std::uint64_t lost = m_out.Flush(deadline); lost > 0)
-        m_err.WriteLine(CLogWriter::DroppedNotice(lost));
+        m_err.WriteLine((m_bErrJournal ? CJournalStream::Prefix(ELogLevel::Warning) : "") +
+                        CLogWriter::DroppedNotice(lost));
     // Lines lost on standard error at exit have nowhere left to be told.
     static_cast<void>(m_err.Flush(deadline));
 }

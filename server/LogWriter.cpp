@@ -138,7 +138,7 @@ void CLogWriter::QueueNotice(bool bAnyRoom)
 {
     if (m_nDropped == 0 || m_bBroken)
         return;
-    const std::string notice = DroppedNotice(m_nDropped);
+    const std::string notice = m_noticePrefix + DroppedNotice(m_nDropped);
     const std::size_t limit = bAnyRoom ? m_nCapacity : m_nCapacity / 2;
     if (Queued() + notice.size() + 1 > limit)
         return;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "EventLoop.h"
 
@@ -36,6 +37,9 @@ public:
 
     // The line that stands for n lost lines.
     static std::string DroppedNotice(std::uint64_t n);
+    // What the notice of lost lines begins with on this stream (a journal
+    // wants its priority there, as on every other line).
+    void SetNoticePrefix(std::string prefix) { m_noticePrefix = std::move(prefix); }
 
 private:
     // How the stream is written without blocking the loop.
@@ -66,6 +70,7 @@ private:
     std::string m_buffer;   // queued bytes from m_nHead on
     std::size_t m_nHead = 0;
     std::uint64_t m_nDropped = 0;  // lines lost since the last notice
+    std::string m_noticePrefix;
     CEventLoop* m_pLoop = nullptr;
     bool m_bWatching = false;
     bool m_bBroken = false;  // the reader is gone or the stream failed: write no more

@@ -15,7 +15,8 @@ using namespace std::chrono_literals;
 
 // A reader that stalls: the writer never waits for it. Lines that do not fit
 // its buffer are dropped and counted, the notice stands where they were, and
-// the loop writes the rest once the reader takes it.
+// the loop writes the rest once the reader takes it. On a journal the notice
+// carries its priority like any line.
 TEST(CLogWriterTest, LinesThatDoNotFitAreCountedWhereTheyWereLost)
 {
     ASSERT_FALSE(SocketLayerStartup());
@@ -26,6 +27,7 @@ TEST(CLogWriterTest, LinesThatDoNotFitAreCountedWhereTheyWereLost)
     std::vector<std::string> written;
     {
         CLogWriter writer(pipe[1], 1000);
+        writer.SetNoticePrefix("<4>");
         // 4096 bytes fill the pipe, 1000 the writer's buffer: 200 lines of
         // 50 bytes cannot all wait.
         for (int i = 0; i < 200; ++i) {
@@ -58,6 +60,6 @@ TEST(CLogWriterTest, LinesThatDoNotFitAreCountedWhereTheyWereLost)
     const std::size_t kept = written.size() - 2;
     for (std::size_t i = 0; i < kept; ++i)
         EXPECT_TRUE(written[i].starts_with("line " + std::to_string(i) + ".")) << written[i];
-    EXPECT_EQ(written[kept], CLogWriter::DroppedNotice(200 - kept));
+    EXPECT_EQ(written[kept], "<4>" + CLogWriter::DroppedNotice(200 - kept));
     EXPECT_EQ(written.back(), "after");
 }
