@@ -83,7 +83,7 @@ protected:
     // draws at most kBytesPerDrawing of it: a flood faster than a window can
     // draw costs lines nobody could have read, never memory or input.
     void QueueLog(const std::string& text);
-    static constexpr std::size_t kBytesPerDrawing = 256 * 1024;
+    static constexpr std::size_t kBytesPerDrawing = 128 * 1024;
     void QueueUserList(CUserList& roster);
     void QueueTraffic();
     void DrawPending();  // draw all that is queued now, ahead of a direct change
