@@ -15,6 +15,11 @@
 // stranger:   the server window (its log budget and flood limit off) while
 //             a stranger sends datagrams of alternating texts;
 // stranger-budget: the same with the server's limits on.
+//
+//   window_flood_bench users
+//
+// users: what a join and a leave cost the users box in a room of 100,000,
+// against a rebuild of the box from the whole roster.
 
 #include <arpa/inet.h>
 
@@ -23,6 +28,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -49,6 +55,9 @@
 #include "Resources.h"
 #include "ServerDlg.h"
 #include "ServerProcess.h"
+#include "UserInfo.h"
+#include "UserList.h"
+#include "UsersBox.h"
 #include "SocketLayer.h"
 #include "Wire.h"
 
@@ -325,6 +334,67 @@ CResult RunServer(const std::string& scenario, int seconds)
     return result;
 }
 
+// "%s (%i)\n" as the client window shows a user.
+QString UserEntry(const CUserInfo& user)
+{
+    return QString::fromStdString(user.m_name) + QStringLiteral(" (%1)\n").arg(user.m_ping);
+}
+
+void RunUsers()
+{
+    constexpr int kRoom = 100'000;
+    constexpr int kChanges = 200;
+    QPlainTextEdit box;
+    box.setLineWrapMode(QPlainTextEdit::NoWrap);
+    box.resize(200, 400);
+    box.show();
+    CUsersBox users;
+    users.Attach(&box, UserEntry);
+    CUserList roster;
+    auto add = [&roster](int n) {
+        auto* pUser = new CUserInfo;
+        pUser->m_name = "user" + std::to_string(n);
+        roster.AddHead(pUser);
+    };
+    // Each change shown and painted, as a window's frame would.
+    auto timeShow = [&] {
+        const std::int64_t start = NowNs();
+        users.Show(roster);
+        QCoreApplication::processEvents();
+        return NowNs() - start;
+    };
+    for (int n = 0; n < kRoom; ++n)
+        add(n);
+    const std::int64_t build = timeShow();
+    std::int64_t joins = 0;
+    for (int n = 0; n < kChanges; ++n) {
+        add(kRoom + n);
+        joins += timeShow();
+    }
+    std::int64_t leaves = 0;
+    for (int n = 0; n < kChanges; ++n) {
+        // A user from the middle of the room.
+        const int count = roster.m_nCount;
+        roster.BeginWalk();
+        for (int k = 0; k < count / 2; ++k)
+            roster.Advance();
+        roster.RemoveCurrent();
+        leaves += timeShow();
+    }
+    // The box rebuilt from the whole roster, as every change used to.
+    std::int64_t rebuild = NowNs();
+    QString text;
+    for (const CUserNode* pNode = roster.m_pHead; pNode; pNode = pNode->pNext)
+        text += UserEntry(*pNode->pUser);
+    box.setPlainText(text);
+    QCoreApplication::processEvents();
+    rebuild = NowNs() - rebuild;
+    std::printf("users box, room of %d: first showing %.1f ms, a join %.2f ms, a leave %.2f ms "
+                "(each shown and painted); a rebuild from the whole roster %.1f ms\n",
+                kRoom, build / 1e6, joins / 1e6 / kChanges, leaves / 1e6 / kChanges, rebuild / 1e6);
+    roster.RemoveAll();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -334,9 +404,15 @@ int main(int argc, char** argv)
     for (int i = 2; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "--seconds") == 0)
             seconds = std::atoi(argv[i + 1]);
+    if (scenario == "users") {
+        QApplication app(argc, argv);
+        RunUsers();
+        return 0;
+    }
     const bool client = scenario == "hostile" || scenario == "member" || scenario == "member-off";
     if (!client && scenario != "stranger" && scenario != "stranger-budget") {
-        std::fprintf(stderr, "usage: window_flood_bench hostile|member|member-off|stranger|stranger-budget [--seconds N]\n");
+        std::fprintf(stderr, "usage: window_flood_bench hostile|member|member-off|stranger|stranger-budget"
+                             " [--seconds N] | users\n");
         return 2;
     }
     if (SocketLayerStartup())
