@@ -15,6 +15,9 @@
 // stranger:   the server window (its log budget and flood limit off) while
 //             a stranger sends datagrams of alternating texts;
 // stranger-budget: the same with the server's limits on.
+// The load (the flooder, and zephran-server) would run on other machines of
+// the LAN; here it shares two cores with the window, so it runs at the
+// lowest priority, and takes only what the window leaves.
 //
 //   window_flood_bench users
 //
@@ -22,6 +25,8 @@
 // against a rebuild of the box from the whole roster.
 
 #include <arpa/inet.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QInputDevice>
@@ -62,6 +67,12 @@
 #include "Wire.h"
 
 namespace {
+
+// The calling thread, or process pid, at the lowest priority.
+void Yield(pid_t pid = 0)
+{
+    static_cast<void>(setpriority(PRIO_PROCESS, pid == 0 ? static_cast<id_t>(gettid()) : static_cast<id_t>(pid), 19));
+}
 
 // Resident memory of this process in KiB.
 long RssKiB()
@@ -216,6 +227,7 @@ std::string Filler(std::size_t bytes, int n)
 // client as fast as the socket takes them while flood is set.
 void HostileServer(std::atomic<bool>& flood, std::atomic<bool>& stop)
 {
+    Yield();
     CLoopbackListener listener(SIGNON_PORT);
     CLoopbackDatagram udp(BROADCAST_PORT);
     CLoopbackStream s = listener.Accept(10'000);
@@ -276,7 +288,9 @@ CResult RunClient(const std::string& scenario, int seconds)
             std::fprintf(stderr, "zephran-server did not start\n");
             std::exit(1);
         }
+        Yield(server.Pid());
         load = std::thread([&] {
+            Yield();
             CRawClient member;
             if (member.SignOn("flooder"))
                 return;
@@ -318,6 +332,7 @@ CResult RunServer(const std::string& scenario, int seconds)
         dlg.SetLimits(off);
     }
     std::thread load([&] {
+        Yield();
         CLoopbackDatagram stranger;
         const std::string texts[] = {FormatChat("I am not here"), FormatChat("nor am I here")};
         for (int n = 0; !stop; ++n) {
