@@ -37,7 +37,9 @@ void CUsersBox::Show(const CUserList& roster)
     // in a roster, and newcomers come in at the head, so an entry that does
     // not show the user at hand either shows a user who left (that user is
     // still shown further on) or stands after a newcomer. Newcomers next to
-    // each other go in with one insertion.
+    // each other go in with one insertion. The links are followed directly,
+    // never with the roster's cursor: a drawing can run while a sign-on is
+    // walking the roster with it.
     auto it = m_entries.begin();
     int block = 0;      // the box's paragraph where *it begins
     QString newcomers;  // entries to go in before *it

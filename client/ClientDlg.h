@@ -41,8 +41,9 @@ public:
     void OnRoomLine() override;
 
 protected:
-    // The platform's request for attention (on X11 the urgency hint), which
-    // ends when the user brings the window forward.
+    // The platform's request for attention (QApplication::alert: under an
+    // X11 window manager the window's "demands attention" state, which task
+    // bars show), which ends when the user brings the window forward.
     virtual void AskForAttention();
     void closeEvent(QCloseEvent* pEvent) override;  // the close box is Quit
     std::string FormatUser(const CUserInfo& user) const override;
