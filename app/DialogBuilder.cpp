@@ -9,6 +9,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <utility>
+#include <vector>
+
 namespace {
 
 // n * num / den rounded to the nearest integer, halves away from zero.
@@ -117,6 +120,7 @@ QHash<int, QWidget*> CDialogBuilder::Build(const CDialogTemplate& tmpl, QDialog*
     QHash<int, QWidget*> controls;
     QWidget* pFirstTab = nullptr;
     QWidget* pLastTab = nullptr;
+    std::vector<std::pair<QLabel*, int>> labels;  // and the ids they name
     for (const CControlTemplate& ctl : tmpl.controls) {
         QWidget* pWidget = CreateControl(ctl, pDialog);
         pWidget->setGeometry(ToPixels(ctl.x, ctl.y, ctl.cx, ctl.cy, base));
@@ -130,12 +134,20 @@ QHash<int, QWidget*> CDialogBuilder::Build(const CDialogTemplate& tmpl, QDialog*
                 pFirstTab = pWidget;
             pLastTab = pWidget;
         }
+        if (auto* pLabel = qobject_cast<QLabel*>(pWidget); pLabel && ctl.labelFor != 0)
+            labels.emplace_back(pLabel, ctl.labelFor);
+        if (ctl.accessibleName)
+            pWidget->setAccessibleName(QString::fromLocal8Bit(ctl.accessibleName));
         if (ctl.id != IDC_STATIC) {
             // Named by id, so that tests and tools can find a control.
             pWidget->setObjectName(QStringLiteral("control%1").arg(ctl.id));
             controls.insert(ctl.id, pWidget);
         }
     }
+    // A label that names a control is its buddy, so that a screen reader
+    // says the label's text for it.
+    for (const auto& [pLabel, id] : labels)
+        pLabel->setBuddy(controls.value(id));
     // The first enabled control in tab order has the focus when the dialog opens.
     if (pFirstTab)
         pFirstTab->setFocus();

@@ -6,7 +6,9 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 
 #include "AboutDlg.h"
@@ -31,6 +33,10 @@ constexpr qint64 kFrameMs = 33;
 // more the longer the log grew; lines within a paragraph cost the same
 // however long it is, and look the same on screen.
 constexpr int kLinesPerParagraph = 32;
+// The most characters a paragraph takes on beyond its first line: a
+// paragraph is laid out whole whenever any of it shows, so a paragraph of
+// long lines would cost every drawing much more than the lines in view.
+constexpr qsizetype kParagraphChars = 4096;
 
 // The boxes break a line at CR and at LF, at the Unicode line and paragraph
 // separators, and at the two characters the document keeps for its frames.
@@ -57,8 +63,9 @@ QChar Visible(QChar c)
 }
 
 // Box text from bytes of the locale's character set: each "\r\n" becomes
-// lineBreak(last), last telling whether it is the text's final one, and
-// every other character is drawn visibly.
+// lineBreak(last, at), last telling whether it is the text's final one and
+// at where in the box text it goes, and every other character is drawn
+// visibly.
 template <class FLineBreak>
 QString BoxText(const std::string& bytes, FLineBreak lineBreak)
 {
@@ -68,7 +75,7 @@ QString BoxText(const std::string& bytes, FLineBreak lineBreak)
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
             ++i;
-            out += lineBreak(i + 1 == text.size());
+            out += lineBreak(i + 1 == text.size(), out.size());
         } else {
             out += Visible(text[i]);
         }
@@ -77,15 +84,19 @@ QString BoxText(const std::string& bytes, FLineBreak lineBreak)
 }
 
 // Log text from queued bytes, each line ended by "\r\n": every line break
-// ends a line within a paragraph, and every kLinesPerParagraph-th and the
-// last end a paragraph.
-QString LogParagraphs(const std::string& bytes)
+// ends a line within a paragraph; the last, every kLinesPerParagraph-th and
+// the first past kParagraphChars end a paragraph. The lines of each
+// paragraph are added to paragraphLines.
+QString LogParagraphs(const std::string& bytes, std::vector<int>& paragraphLines)
 {
     int lines = 0;
-    return BoxText(bytes, [&lines](bool last) {
-        if (!last && ++lines < kLinesPerParagraph)
+    qsizetype paragraphStart = 0;
+    return BoxText(bytes, [&](bool last, qsizetype at) {
+        if (!last && ++lines < kLinesPerParagraph && at - paragraphStart < kParagraphChars)
             return QChar(QChar::LineSeparator);
+        paragraphLines.push_back(last ? lines + 1 : lines);
         lines = 0;
+        paragraphStart = at + 1;
         return QChar(QChar::ParagraphSeparator);
     });
 }
@@ -97,7 +108,7 @@ CMainDialog::CMainDialog(int templateId, QWidget* pParent) : QDialog(pParent)
     m_pFrameTimer = new QTimer(this);
     m_pFrameTimer->setSingleShot(true);
     m_pFrameTimer->setTimerType(Qt::PreciseTimer);  // never ends a frame early
-    connect(m_pFrameTimer, &QTimer::timeout, this, &CMainDialog::DrawPending);
+    connect(m_pFrameTimer, &QTimer::timeout, this, &CMainDialog::DrawFrame);
     const CDialogTemplate* pTemplate = FindDialogTemplate(templateId);
     if (pTemplate == nullptr)
         return;
@@ -105,7 +116,8 @@ CMainDialog::CMainDialog(int templateId, QWidget* pParent) : QDialog(pParent)
     m_pLog = ControlAs<QPlainTextEdit>(IDC_LOG);
     m_pBytesRead = ControlAs<QLabel>(IDC_BYTES_READ);
     m_pBytesWritten = ControlAs<QLabel>(IDC_BYTES_WRITTEN);
-    m_pUsers = ControlAs<QPlainTextEdit>(IDC_USERS);
+    m_usersBox.Attach(ControlAs<QPlainTextEdit>(IDC_USERS),
+                      [this](const CUserInfo& user) { return ToDisplay(FormatUser(user)); });
     m_pTotalClients = ControlAs<QLabel>(IDC_TOTAL_CLIENTS);
     setWindowIcon(LoadProgramIcon());
     if (pTemplate->style & DS_SYSMENU)
@@ -173,7 +185,7 @@ void CMainDialog::AppendLogText(const std::string& text)
     DrawPending();
 }
 
-void CMainDialog::InsertAtLogEnd(const QString& text)
+void CMainDialog::InsertAtLogEnd(const QString& text, const std::vector<int>& paragraphLines)
 {
     if (m_pLog == nullptr)
         return;
@@ -185,9 +197,27 @@ void CMainDialog::InsertAtLogEnd(const QString& text)
     pView->setUpdatesEnabled(false);
     // A cursor of its own at the end, so neither the user's selection nor the
     // length of the log matters; the document keeps no undo steps.
-    QTextCursor cursor(m_pLog->document());
+    QTextDocument* pDoc = m_pLog->document();
+    QTextCursor cursor(pDoc);
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(text);
+    for (const int lines : paragraphLines) {
+        m_logParagraphLines.push_back(lines);
+        m_nLogLines += lines;
+    }
+    // The oldest paragraphs go, whole, while the rest still hold the lines
+    // kept; one removal for all of them.
+    int drop = 0;
+    while (m_logParagraphLines.size() > 1 && m_nLogLines - m_logParagraphLines.front() >= kKeptLines) {
+        m_nLogLines -= m_logParagraphLines.front();
+        m_logParagraphLines.pop_front();
+        ++drop;
+    }
+    if (drop > 0) {
+        QTextCursor top(pDoc);
+        top.setPosition(pDoc->findBlockByNumber(drop).position(), QTextCursor::KeepAnchor);
+        top.removeSelectedText();
+    }
     // The caret ends after the new line and the selection is gone. A caret
     // at the end moves on with what is inserted there, so it is set only
     // when the user has put it elsewhere: setting it lays out the lines from
@@ -224,12 +254,23 @@ void CMainDialog::done(int result)
 
 QString CMainDialog::ToDisplay(const std::string& bytes)
 {
-    return BoxText(bytes, [](bool) { return QChar(u'\n'); });
+    return BoxText(bytes, [](bool, qsizetype) { return QChar(u'\n'); });
 }
 
 void CMainDialog::QueueLog(const std::string& text)
 {
-    m_pendingLog.append(text).append("\r\n");
+    std::string bytes = text + "\r\n";
+    int lines = 0;
+    for (std::size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2))
+        ++lines;
+    m_pendingLog.push_back(CQueuedText{std::move(bytes), lines});
+    m_nPendingLines += lines;
+    // Lines that newer ones would push out of the log before anyone saw them
+    // are never drawn.
+    while (m_nPendingLines - m_pendingLog.front().lines >= kKeptLines) {
+        m_nPendingLines -= m_pendingLog.front().lines;
+        m_pendingLog.pop_front();
+    }
     ScheduleDraw();
 }
 
@@ -252,24 +293,38 @@ void CMainDialog::ScheduleDraw()
     m_bDrawQueued = true;
     const qint64 sinceDrawn = m_lastDraw.isValid() ? m_lastDraw.elapsed() : kFrameMs;
     if (sinceDrawn >= kFrameMs)
-        QMetaObject::invokeMethod(this, &CMainDialog::DrawPending, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &CMainDialog::DrawFrame, Qt::QueuedConnection);
     else
         m_pFrameTimer->start(static_cast<int>(kFrameMs - sinceDrawn));
 }
 
-void CMainDialog::DrawPending()
+void CMainDialog::DrawLog(std::size_t maxBytes)
+{
+    // One insertion for the lines of a drawing: the log lays out and scrolls
+    // once, however many lines came.
+    std::string bytes;
+    while (!m_pendingLog.empty() && (bytes.empty() || bytes.size() + m_pendingLog.front().bytes.size() <= maxBytes)) {
+        bytes += m_pendingLog.front().bytes;
+        m_nPendingLines -= m_pendingLog.front().lines;
+        m_pendingLog.pop_front();
+    }
+    if (bytes.empty())
+        return;
+    std::vector<int> paragraphLines;
+    const QString text = LogParagraphs(bytes, paragraphLines);
+    InsertAtLogEnd(text, paragraphLines);
+}
+
+void CMainDialog::DrawFrame()
 {
     m_bDrawQueued = false;
     m_pFrameTimer->stop();
     m_lastDraw.start();
-    if (!m_pendingLog.empty()) {
-        // One insertion for every line queued: the log lays out and scrolls
-        // once, however many lines came.
-        InsertAtLogEnd(LogParagraphs(m_pendingLog));
-        m_pendingLog.clear();
-    }
-    if (m_pPendingRoster && m_pUsers && m_pTotalClients) {
-        m_pUsers->setPlainText(ToDisplay(FormatUsers(*m_pPendingRoster)));
+    // A frame draws a bounded share of the log, so that typing and the rest
+    // of the window keep their pace in a flood; the rest waits for the next.
+    DrawLog(kBytesPerDrawing);
+    if (m_pPendingRoster && m_pTotalClients) {
+        m_usersBox.Show(*m_pPendingRoster);
         m_pTotalClients->setText(QStringLiteral("Total Clients: %1").arg(m_pPendingRoster->m_nCount));
     }
     m_pPendingRoster = nullptr;
@@ -277,15 +332,23 @@ void CMainDialog::DrawPending()
         m_bTrafficPending = false;
         DrawTraffic();
     }
+    if (!m_pendingLog.empty())
+        ScheduleDraw();
+}
+
+void CMainDialog::DrawPending()
+{
+    while (!m_pendingLog.empty())
+        DrawLog(kBytesPerDrawing);
+    DrawFrame();
 }
 
 void CMainDialog::ClearUsers()
 {
     m_pPendingRoster = nullptr;
-    if (m_pUsers)
-        m_pUsers->clear();
+    m_usersBox.Clear();
     if (m_pTotalClients)
         m_pTotalClients->clear();
 }
 
-std::string CMainDialog::FormatUsers(const CUserList& /*roster*/) const { return {}; }
+std::string CMainDialog::FormatUser(const CUserInfo& /*user*/) const { return {}; }

@@ -9,8 +9,13 @@
 #include <QHash>
 
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <vector>
 
+#include "UsersBox.h"
+
+class CUserInfo;
 class CUserList;
 class QLabel;
 class QMenu;
@@ -43,8 +48,10 @@ public:
     // The log box: append text and "\r\n" at the very end now, after what is
     // queued, whatever the user has selected, as a change that cannot be
     // undone, with the newest line in view. Costs the same however long the
-    // log is; never trims it.
+    // log is. The log keeps the newest kKeptLines lines at least: older
+    // paragraphs are dropped whole from the top.
     void AppendLogText(const std::string& text);
+    static constexpr int kKeptLines = 10'000;
     // "Bytes Read: %lld" / "Bytes Written: %lld" from the process totals.
     void DrawTraffic();
     // The program's message box: warning icon, one OK, the application title
@@ -72,17 +79,32 @@ protected:
     // as a frame has passed since the last drawing.
     // As AppendLogText, at the next drawing; the lines of one drawing share
     // paragraphs, so that a line costs the same at any length of the log.
+    // The queue, too, keeps only the newest kKeptLines lines, and a frame
+    // draws at most kBytesPerDrawing of it: a flood faster than a window can
+    // draw costs lines nobody could have read, never memory or input.
     void QueueLog(const std::string& text);
+    static constexpr std::size_t kBytesPerDrawing = 128 * 1024;
     void QueueUserList(CUserList& roster);
     void QueueTraffic();
-    void DrawPending();  // draw what is queued now, ahead of a direct change
+    void DrawPending();  // draw all that is queued now, ahead of a direct change
     void ClearUsers();   // empty the users box and the label at once
-    // The users box text of this window, one entry per user from the head.
-    virtual std::string FormatUsers(const CUserList& roster) const;
+    // A user's entry in the users box of this window, each line ended by "\r\n".
+    virtual std::string FormatUser(const CUserInfo& user) const;
 
 private:
+    // A call of QueueLog: its bytes with "\r\n" at the end, and how many
+    // lines they make.
+    struct CQueuedText {
+        std::string bytes;
+        int lines;
+    };
+
     void BuildWindowMenu(std::uint32_t dialogStyle);
-    void InsertAtLogEnd(const QString& text);  // then the caret there, in view
+    void DrawFrame();  // a frame's share of what is queued; the rest waits
+    void DrawLog(std::size_t maxBytes);
+    // Inserts text (paragraphs of paragraphLines lines each) at the end, drops
+    // the oldest paragraphs beyond the bound, then the caret there, in view.
+    void InsertAtLogEnd(const QString& text, const std::vector<int>& paragraphLines);
     void ScheduleDraw();
 
     QHash<int, QWidget*> m_controls;
@@ -90,13 +112,18 @@ private:
     QPlainTextEdit* m_pLog = nullptr;
     QLabel* m_pBytesRead = nullptr;
     QLabel* m_pBytesWritten = nullptr;
-    QPlainTextEdit* m_pUsers = nullptr;
     QLabel* m_pTotalClients = nullptr;
+    CUsersBox m_usersBox;
 
     CUserList* m_pPendingRoster = nullptr;  // redraw the users box from this
     bool m_bTrafficPending = false;         // redraw the byte totals
-    bool m_bDrawQueued = false;             // a DrawPending is already posted
-    std::string m_pendingLog;               // queued lines, each ending in "\r\n"
+    bool m_bDrawQueued = false;             // a DrawFrame is already posted
+    std::deque<CQueuedText> m_pendingLog;   // oldest first
+    int m_nPendingLines = 0;                // lines in m_pendingLog
+    // Lines of each paragraph of the log box but its last, empty one, oldest
+    // first: the box is read-only, so only the drawing changes it.
+    std::deque<int> m_logParagraphLines;
+    int m_nLogLines = 0;                    // their sum
     QElapsedTimer m_lastDraw;               // started at each drawing
     QTimer* m_pFrameTimer = nullptr;        // ends the frame a drawing waits for
 };

@@ -37,6 +37,7 @@ public:
     void ClearUserList() override {}
     void UpdateTraffic() override {}
     void ShowMessage(const std::string& text) override { std::fprintf(stderr, "client: %s\n", text.c_str()); }
+    void OnRoomLine() override {}
 
 private:
     CHeadlessClient& m_target;

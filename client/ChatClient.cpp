@@ -49,6 +49,7 @@ bool CChatClient::Logon(sockaddr_in serverAddr, const std::string& name)
     }
     serverAddr.sin_family = AF_INET;
     serverAddr.sin_port = htons(SIGNON_PORT);
+    m_name = name;
 
     CSocket stream;
     if (stream.Create())
@@ -231,6 +232,16 @@ bool CChatClient::SendText(const std::string& packet)
     return false;
 }
 
+void CChatClient::OnChatLine(const std::string& text)
+{
+    m_pWnd->AppendLog(text);
+    // The server relays this user's own line as "<name> line", like any
+    // other; a member of the same name cannot be told apart.
+    const std::string own = "<" + m_name + "> ";
+    if (text.compare(0, own.size(), own) != 0)
+        m_pWnd->OnRoomLine();
+}
+
 void CChatClient::OnUserJoined(const std::string& text)
 {
     CNewUserText scanned = ScanNewText(text);
@@ -265,6 +276,7 @@ void CChatClient::OnServerTerminated()
     m_roster.RemoveAll();
     m_roster.BeginWalk();
     m_pWnd->ClearUserList();
+    m_pWnd->OnRoomLine();
 }
 
 // A lost answer costs nothing: this server never waits for one.

@@ -39,6 +39,7 @@ public:
     [[nodiscard]] bool SendText(const std::string& packet);  // true if the send failed
 
     // Datagram handlers, called by the datagram socket only.
+    void OnChatLine(const std::string& text);
     void OnUserJoined(const std::string& text);
     void OnUserLeft(const std::string& name);
     void OnServerTerminated();
@@ -65,6 +66,7 @@ private:
 
     IClientView* m_pWnd = nullptr;
     bool m_bConnected = false;
+    std::string m_name;  // of the last sign-on, to know this user's relayed lines
     CClientUdpSocket m_udpSocket;
     CUserList m_roster;
     std::chrono::milliseconds m_signOnLimit = std::chrono::seconds(10);

@@ -1,5 +1,6 @@
 #include "ClientDlg.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,7 +11,6 @@
 #include "Protocol.h"
 #include "Resources.h"
 #include "UserInfo.h"
-#include "UserList.h"
 
 namespace {
 
@@ -123,16 +123,19 @@ void CClientDlg::ShowMessage(const std::string& text)
     ShowMessageBox(text);
 }
 
-// "%s (%i)\r\n" for every user from the head, newest first. The links are
-// followed directly rather than with the roster's cursor, which a redraw
-// must never move.
-std::string CClientDlg::FormatUsers(const CUserList& roster) const
+// "%s (%i)\r\n".
+std::string CClientDlg::FormatUser(const CUserInfo& user) const
 {
-    std::string text;
-    for (const CUserNode* pNode = roster.m_pHead; pNode; pNode = pNode->pNext)
-        text += pNode->pUser->m_name + " (" + std::to_string(pNode->pUser->m_ping) + ")\r\n";
-    return text;
+    return user.m_name + " (" + std::to_string(user.m_ping) + ")\r\n";
 }
+
+void CClientDlg::OnRoomLine()
+{
+    if (!isActiveWindow() || isMinimized())
+        AskForAttention();
+}
+
+void CClientDlg::AskForAttention() { QApplication::alert(this); }
 
 void CClientDlg::SetTotalClients(const char* text)
 {

@@ -12,6 +12,8 @@
 #include "ClientView.h"
 #include "MainDialog.h"
 
+class CUserInfo;
+
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -35,10 +37,16 @@ public:
     void ClearUserList() override;
     void UpdateTraffic() override;
     void ShowMessage(const std::string& text) override;
+    // Asks for attention while the window is in the background.
+    void OnRoomLine() override;
 
 protected:
+    // The platform's request for attention (QApplication::alert: under an
+    // X11 window manager the window's "demands attention" state, which task
+    // bars show), which ends when the user brings the window forward.
+    virtual void AskForAttention();
     void closeEvent(QCloseEvent* pEvent) override;  // the close box is Quit
-    std::string FormatUsers(const CUserList& roster) const override;
+    std::string FormatUser(const CUserInfo& user) const override;
 
 private slots:
     void OnLogon();

@@ -37,7 +37,7 @@ void CClientUdpSocket::OnReceive(int /*nErrorCode*/)
         m_pClient->OnUserJoined(text);
         break;
     case HDR_CHAT:
-        pWnd->AppendLog(text);
+        m_pClient->OnChatLine(text);
         break;
     case HDR_LEAVE:
         m_pClient->OnUserLeft(text);

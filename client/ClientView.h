@@ -18,6 +18,10 @@ public:
     virtual void UpdateTraffic() = 0;
     // A modal message box with one OK; returns once it has been answered.
     virtual void ShowMessage(const std::string& text) = 0;
+    // A line from the room has just been logged: a member's line, a join or
+    // leave line, or the server's shutdown notice, but never the relay of
+    // this user's own line. The window may ask for the user's attention.
+    virtual void OnRoomLine() = 0;
 
 protected:
     ~IClientView() = default;

@@ -73,6 +73,12 @@ struct CControlTemplate {
     const char* text;
     int x, y, cx, cy;  // dialog units
     std::uint32_t style;
+    // What a screen reader calls a control that no label names, in the
+    // words a user would use; null if its text or its label says it.
+    const char* accessibleName = nullptr;
+    // A static text that names another control: that control's id (its
+    // buddy, which the label's name then describes); 0 if none.
+    int labelFor = 0;
 };
 
 struct CDialogTemplate {

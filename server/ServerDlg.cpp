@@ -8,7 +8,6 @@
 
 #include "Resources.h"
 #include "UserInfo.h"
-#include "UserList.h"
 
 CServerDlg::CServerDlg(QWidget* pParent) : CMainDialog(IDD_SERVER_DIALOG, pParent)
 {
@@ -74,21 +73,14 @@ void CServerDlg::UpdateTraffic()
     QueueTraffic();
 }
 
-// "%s (%i)\r\n @%s:%i\r\n" for every user from the head, newest first. The
-// links are followed directly rather than with the roster's cursor: a redraw
-// can run while a sign-on is walking the roster with it.
-std::string CServerDlg::FormatUsers(const CUserList& roster) const
+// "%s (%i)\r\n @%s:%i\r\n".
+std::string CServerDlg::FormatUser(const CUserInfo& user) const
 {
-    std::string text;
     char addr[INET_ADDRSTRLEN];
-    for (const CUserNode* pNode = roster.m_pHead; pNode; pNode = pNode->pNext) {
-        const CUserInfo& user = *pNode->pUser;
-        if (!inet_ntop(AF_INET, &user.m_addr.sin_addr, addr, sizeof addr))
-            addr[0] = '\0';
-        text += user.m_name + " (" + std::to_string(user.m_ping) + ")\r\n @" + addr + ":"
-            + std::to_string(ntohs(user.m_addr.sin_port)) + "\r\n";
-    }
-    return text;
+    if (!inet_ntop(AF_INET, &user.m_addr.sin_addr, addr, sizeof addr))
+        addr[0] = '\0';
+    return user.m_name + " (" + std::to_string(user.m_ping) + ")\r\n @" + addr + ":" +
+           std::to_string(ntohs(user.m_addr.sin_port)) + "\r\n";
 }
 
 void CServerDlg::ShowMessage(const std::string& text)

@@ -40,7 +40,7 @@ public:
     void ShowMessage(const std::string& text) override;
 
 protected:
-    std::string FormatUsers(const CUserList& roster) const override;
+    std::string FormatUser(const CUserInfo& user) const override;
 
 private slots:
     void OnBootUser();

@@ -23,9 +23,19 @@
 #include "ServerProcess.h"
 #include "TestSupport.h"
 #include "Traffic.h"
+#include "Wire.h"
 #include "WindowTest.h"
 
 namespace {
+
+// The client window with its request for attention counted, not made.
+class CAttentionCountingDlg : public CClientDlg {
+public:
+    int m_nAsked = 0;
+
+protected:
+    void AskForAttention() override { ++m_nAsked; }
+};
 
 class CClientDlgTest : public ::testing::Test {
 protected:
@@ -73,7 +83,7 @@ protected:
 
     CPortLock m_portLock;
     CServerProcess m_server;
-    CClientDlg m_dlg;
+    CAttentionCountingDlg m_dlg;
 };
 
 TEST_F(CClientDlgTest, OpensReadyToTypeWithEveryButtonEnabled)
@@ -108,64 +118,25 @@ TEST_F(CClientDlgTest, CommandsWhileNotConnectedOnlyLog)
     });
 }
 
+// How the cut is made is the validator's own test; here, the limit it gets.
 TEST_F(CClientDlgTest, InputTakesAtMost506BytesLessTheName)
 {
-    // "guest" leaves 501 bytes; a paste is cut to fit.
+    // "guest" leaves 501 bytes; a paste is cut to fit, and a key then adds nothing.
     Input()->insert(QString(600, 'a'));
     EXPECT_EQ(Input()->text(), QString(501, 'a'));
     QTest::keyClicks(Input(), "b");
     EXPECT_EQ(Input()->text(), QString(501, 'a'));
 
-    // Bytes of the locale's encoding count, not characters: é takes two.
-    Input()->clear();
-    Input()->insert(QString(300, u'é'));
-    EXPECT_EQ(Input()->text(), QString(250, u'é'));
-    Input()->insert(QString(u'é'));
-    EXPECT_EQ(Input()->text().size(), 250);
-    QTest::keyClicks(Input(), "x");
-    EXPECT_EQ(Input()->text().toLocal8Bit().size(), 501);
-
-    // What is cut is what was pasted, not the text after the cursor.
-    Input()->setText(QString(500, 'a') + "z");
-    Input()->setCursorPosition(1);
-    Input()->insert("0123");
-    EXPECT_EQ(Input()->text(), "a" + QString(499, 'a') + "z");
-    Input()->setText(QString(496, 'a') + "z");
-    Input()->setCursorPosition(1);
-    Input()->insert("0123456789");
-    EXPECT_EQ(Input()->text(), "a0123" + QString(495, 'a') + "z");
-
-    // A character that does not fit whole is left out whole.
+    // A new name changes the limit: 3 bytes for 503, and however long the
+    // name, one byte is left.
     m_dlg.SetUserName(std::string(503, 'n'));
     Input()->clear();
-    Input()->insert(QString::fromUtf8("\xF0\x9F\x98\x80"));  // four bytes, two UTF-16 units
-    EXPECT_EQ(Input()->text(), "");
-    Input()->insert(QString(u'é'));
-    EXPECT_EQ(Input()->text(), QString(u'é'));
-
-    // However long the name, one byte is left.
+    Input()->insert("abcd");
+    EXPECT_EQ(Input()->text(), "abc");
     m_dlg.SetUserName(std::string(600, 'n'));
     Input()->clear();
     Input()->insert("ab");
     EXPECT_EQ(Input()->text(), "a");
-}
-
-TEST_F(CClientDlgTest, BusyLogIsDrawnAtMostOnceAFrameAndCompleteBeforeABox)
-{
-    m_dlg.show();
-    CBusyLog run = FeedBusyLog(m_dlg, Log(), "", 2000);
-    // Drawings are a frame (33 ms) apart, the first one aside.
-    EXPECT_LE(run.drawings, 2 + run.elapsedMs / 33) << "in " << run.elapsedMs << " ms";
-
-    // A message box shows with every line before it already in the log.
-    m_dlg.AppendLog("the last line");
-    run.expected << "the last line";
-    QStringList shownWithTheBox;
-    QTimer::singleShot(0, &m_dlg, [&] { shownWithTheBox = LogLines(Log()); });
-    CModalAnswerer answerer(&m_dlg);
-    m_dlg.ShowMessage("why");
-    EXPECT_EQ(shownWithTheBox, run.expected);
-    EXPECT_EQ(answerer.Texts(), QStringList{"why"});
 }
 
 TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
@@ -224,6 +195,36 @@ TEST_F(CClientDlgTest, SessionLogsTheSignOnChatsAndSignsOnAgain)
     const std::vector<std::string> logged = m_server.Lines();
     EXPECT_EQ(std::count(logged.begin(), logged.end(), "\\x02<guest> hello"), 1);
     EXPECT_EQ(std::count(logged.begin(), logged.end(), "\\x02<guest> again"), 1);
+}
+
+TEST_F(CClientDlgTest, AsksForAttentionForLinesFromTheRoomOnlyInTheBackground)
+{
+    ASSERT_FALSE(StartServer());
+    CRawClient other;
+    RunModal(m_dlg, [&] {
+        ASSERT_FALSE(Logon());
+        // In front, nothing asks: not a member's join, nor a member's line.
+        QApplication::setActiveWindow(&m_dlg);
+        ASSERT_TRUE(WaitFor([&] { return m_dlg.isActiveWindow(); }));
+        m_dlg.m_nAsked = 0;  // this user's join line came while it signed on
+        ASSERT_FALSE(other.SignOn("other"));
+        ASSERT_TRUE(LogHas("* other has joined the chat!"));
+        ASSERT_FALSE(other.Send(FormatChat("in front")));
+        ASSERT_TRUE(LogHas("<other> in front"));
+        EXPECT_EQ(m_dlg.m_nAsked, 0);
+
+        // Behind another program's window: the user's own line asks
+        // nothing, the member's next line does.
+        QApplication::setActiveWindow(nullptr);
+        ASSERT_TRUE(WaitFor([&] { return !m_dlg.isActiveWindow(); }));
+        Input()->setText("mine");
+        m_dlg.ControlAs<QPushButton>(IDC_SEND)->click();
+        ASSERT_TRUE(LogHas("<guest> mine"));
+        EXPECT_EQ(m_dlg.m_nAsked, 0);
+        ASSERT_FALSE(other.Send(FormatChat("behind")));
+        ASSERT_TRUE(LogHas("<other> behind"));
+        EXPECT_EQ(m_dlg.m_nAsked, 1);
+    });
 }
 
 // Quit, the close box and the window menu's Close sign off before ending.

@@ -30,6 +30,7 @@ public:
             m_nMostUsers = m_pCounted->m_nCount;
     }
     void ShowMessage(const std::string& text) override { m_messages.push_back(text); }
+    void OnRoomLine() override {}
 
     std::vector<std::string> m_lines;
     std::vector<std::string> m_messages;

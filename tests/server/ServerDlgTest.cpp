@@ -185,13 +185,6 @@ INSTANTIATE_TEST_SUITE_P(EveryTrigger, CServerShutdownTest,
                                            EClose::MenuClose),
                          TriggerName);
 
-TEST_F(CServerDlgTest, ShutdownWithNoUsersLogsTheBareTypeByte)
-{
-    RunModal(m_dlg, [&] { m_dlg.ControlAs<QPushButton>(IDC_SHUTDOWN_SERVER)->click(); });
-    EXPECT_EQ(LogLines(Log()), QStringList{Shown("\x04")});
-    EXPECT_FALSE(IsListening(2050));
-}
-
 TEST_F(CServerDlgTest, TakenPortShowsBothBoxesAndEndsWithoutShowing)
 {
     const CPortHolder squatter(SOCK_STREAM, SIGNON_PORT);

@@ -27,6 +27,7 @@ public:
     void ClearUserList() override;
     void UpdateTraffic() override;
     void ShowMessage(const std::string& text) override;
+    void OnRoomLine() override {}  // the client's
 
     bool Logged(const std::string& line) const;
     bool LoggedPrefix(const std::string& prefix) const;
