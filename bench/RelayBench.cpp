@@ -129,10 +129,10 @@ bool CRelayBench::Phase(CServerTarget& target, const CLoadCommand& cmd, CRow& ro
     row.senders = cmd.nSenders;
     row.lines = cmd.nSenders * cmd.nLines;
     const CMachineCpu machine = MachineCpu();
-    const std::int64_t start = NowNs(), cpuStart = CpuNs();
+    const std::int64_t start = NowNs(), cpuStart = target.ServerCpuNs();
     if (m_link.Put(cmd) || target.Await(m_link, row.report))
         return true;
-    row.serverCpuNs = CpuNs() - cpuStart;
+    row.serverCpuNs = target.ServerCpuNs() - cpuStart;
     row.phaseNs = NowNs() - start;
     const CMachineCpu after = MachineCpu();
     // Besides this process and the load: other programs, and the kernel's
@@ -182,7 +182,7 @@ bool CRelayBench::MeasureTarget(CServerTarget& target)
             if ((broken = Phase(target, signOn, row)))
                 return;
             m_signOns.push_back(row);
-            if (n == kMemoryRoom)
+            if (n == kMemoryRoom && target.InProcess())
                 m_memory.push_back({target.Name(), n, ResidentBytes() - resident, HeapInUseBytes() - heap});
 
             CLoadCommand relay;
