@@ -28,8 +28,10 @@ class CSoakFlood {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // rate: datagrams a second from the member and from the stranger each.
-    CSoakFlood(int rate, unsigned seed);
+    // rate: datagrams a second from the member and from the stranger each;
+    // a rate past what the machine can send floods at full speed. Either
+    // flooder may be left out.
+    CSoakFlood(int rate, unsigned seed, bool bMember = true, bool bStranger = true);
     ~CSoakFlood();  // waits for the thread; the sockets close
     CSoakFlood(const CSoakFlood&) = delete;
     CSoakFlood& operator=(const CSoakFlood&) = delete;
@@ -48,6 +50,7 @@ private:
     std::string Datagram();
 
     int m_nRate;
+    bool m_bMember, m_bStranger;
     std::mt19937 m_random;
     CLoopbackDatagram m_member;
     std::vector<std::unique_ptr<CLoopbackDatagram>> m_strangers;  // one stranger, many ports
