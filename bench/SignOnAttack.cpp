@@ -112,9 +112,12 @@ void CSignOnAttack::Run()
     std::vector<pollfd> fds;
     while (!m_bStop) {
         // Reopen what the server closed; a group only once all of it is closed.
-        for (CConnection& c : m_connections)
-            if (c.fd < 0 && (!bGroups || GroupClosed(c.address)))
-                Open(c);
+        for (int a = 0; a < m_plan.addresses; ++a) {
+            const bool bGroupClosed = bGroups && GroupClosed(a);
+            for (CConnection& c : m_connections)
+                if (c.address == a && c.fd < 0 && (!bGroups || bGroupClosed))
+                    Open(c);
+        }
         fds.clear();
         for (const CConnection& c : m_connections)
             fds.push_back({c.fd, static_cast<short>(POLLIN | (bHello && !c.bConnected ? POLLOUT : 0)), 0});
