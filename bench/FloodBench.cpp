@@ -46,7 +46,10 @@ bool CFloodBench::Flood(bool bMember)
         while (!bStop && server.ReadOutput(20))
             stdoutBytes += server.TakeStdout().size();
     });
-    CSoakFlood flood(kFullSpeed, 17, bMember, !bMember);
+    CFloodPlan plan;
+    plan.bMember = bMember;
+    plan.bStranger = plan.bOversized = !bMember;
+    CSoakFlood flood(kFullSpeed, 17, plan);
     const auto start = std::chrono::steady_clock::now();
     flood.Start(start + kFlood);
     while (std::chrono::steady_clock::now() < start + kFlood) {
@@ -76,7 +79,8 @@ void CFloodBench::Print() const
 {
     std::printf("\nFloods (server program, through its ports and standard output): datagrams of every kind and\n"
                 "never-repeating texts at full speed for %lld s, from a member (127.0.0.2) or from a stranger's\n"
-                "16 ports (127.0.0.3); an honest member sends a line every %lld ms meanwhile\n",
+                "16 ports (127.0.0.3), every other one of the stranger's too long to be received whole;\n"
+                "an honest member sends a line every %lld ms meanwhile\n",
                 static_cast<long long>(kFlood.count()), static_cast<long long>(kLineGapNs / kMs));
     std::printf("%-9s %12s %7s %10s %9s %12s %11s %9s %8s %11s\n", "flooder", "datagrams/s", "lines", "delivered",
                 "worst ms", "over 100 ms", "stdout KiB/s", "relayed", "allowed", "told");
