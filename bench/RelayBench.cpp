@@ -268,8 +268,10 @@ void CRelayBench::Print() const
                     Percent(r.idleNs, r.phaseNs), LoadBound(r.report, wall) ? "  load-bound" : "");
     }
 
-    std::printf("\nServer memory per signed-on user (growth over %d sign-ons)\n", kMemoryRoom);
-    std::printf("%-14s %14s %14s\n", "target", "resident/user", "heap/user");
+    if (!m_memory.empty()) {
+        std::printf("\nServer memory per signed-on user (growth over %d sign-ons)\n", kMemoryRoom);
+        std::printf("%-14s %14s %14s\n", "target", "resident/user", "heap/user");
+    }
     for (const CMemory& m : m_memory)
         std::printf("%-14s %12.0f B %12.0f B%s\n", m.target.c_str(), static_cast<double>(m.residentBytes) / m.users,
                     static_cast<double>(m.heapBytes) / m.users,
