@@ -129,10 +129,10 @@ bool CRelayBench::Phase(CServerTarget& target, const CLoadCommand& cmd, CRow& ro
     row.senders = cmd.nSenders;
     row.lines = cmd.nSenders * cmd.nLines;
     const CMachineCpu machine = MachineCpu();
-    const std::int64_t start = NowNs(), cpuStart = CpuNs();
+    const std::int64_t start = NowNs(), cpuStart = target.ServerCpuNs();
     if (m_link.Put(cmd) || target.Await(m_link, row.report))
         return true;
-    row.serverCpuNs = CpuNs() - cpuStart;
+    row.serverCpuNs = target.ServerCpuNs() - cpuStart;
     row.phaseNs = NowNs() - start;
     const CMachineCpu after = MachineCpu();
     // Besides this process and the load: other programs, and the kernel's
@@ -182,7 +182,7 @@ bool CRelayBench::MeasureTarget(CServerTarget& target)
             if ((broken = Phase(target, signOn, row)))
                 return;
             m_signOns.push_back(row);
-            if (n == kMemoryRoom)
+            if (n == kMemoryRoom && target.InProcess())
                 m_memory.push_back({target.Name(), n, ResidentBytes() - resident, HeapInUseBytes() - heap});
 
             CLoadCommand relay;
@@ -268,8 +268,10 @@ void CRelayBench::Print() const
                     Percent(r.idleNs, r.phaseNs), LoadBound(r.report, wall) ? "  load-bound" : "");
     }
 
-    std::printf("\nServer memory per signed-on user (growth over %d sign-ons)\n", kMemoryRoom);
-    std::printf("%-14s %14s %14s\n", "target", "resident/user", "heap/user");
+    if (!m_memory.empty()) {
+        std::printf("\nServer memory per signed-on user (growth over %d sign-ons)\n", kMemoryRoom);
+        std::printf("%-14s %14s %14s\n", "target", "resident/user", "heap/user");
+    }
     for (const CMemory& m : m_memory)
         std::printf("%-14s %12.0f B %12.0f B%s\n", m.target.c_str(), static_cast<double>(m.residentBytes) / m.users,
                     static_cast<double>(m.heapBytes) / m.users,

@@ -1,12 +1,14 @@
 #pragma once
 // A server under measurement: a fresh server on the fixed ports for the
 // length of some steps, and a way to keep it serving until the load process
-// reports. Two kinds: the headless core (here) and the server window
-// (WindowTarget.h). Owns the server it makes, for the length of Serve.
+// reports. Three kinds: the headless core (here), the server window
+// (WindowTarget.h) and a server program in a child process
+// (ProcessTarget.h). Owns the server it makes, for the length of Serve.
 
 #include <functional>
 #include <memory>
 
+#include "BenchClock.h"
 #include "ChatServer.h"
 #include "LoadLink.h"
 #include "PollLoop.h"
@@ -26,6 +28,10 @@ public:
     virtual bool Serve(const std::function<void()>& steps) = 0;
     // Serve until the load process reports; true if the link broke.
     virtual bool Await(CLoadLink& link, CLoadReport& report) = 0;
+    // CPU time the server has taken so far.
+    virtual std::int64_t ServerCpuNs() const { return CpuNs(); }
+    // Whether the server runs in this process, where its memory is measured.
+    virtual bool InProcess() const { return true; }
 };
 
 // The headless core in a poll loop, with a window that draws nothing: what

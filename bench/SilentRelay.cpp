@@ -6,19 +6,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <thread>
 
 #include "BenchClock.h"
 #include "LoadLink.h"
 #include "Loopback.h"
-#include "LoopbackDatagram.h"
+#include "PacedMember.h"
 #include "Protocol.h"
-#include "RawSignOn.h"
 #include "ServerTarget.h"
 
 namespace {
@@ -30,11 +26,7 @@ constexpr std::int64_t kLineGapNs = 20 * kMs;       // 50 lines a second
 // (the server gives a connection 10 s for its hello).
 constexpr std::int64_t kRowNs = 25'000 * kMs;
 constexpr std::int64_t kDrainNs = 15'000 * kMs;     // for lines still owed once the silent ones go
-constexpr std::int64_t kLateNs = 100 * kMs;
 constexpr char kName[] = "member";
-// The member's own socket must never be where a line is lost: a server that
-// was held relays everything it queued meanwhile at once.
-constexpr int kMemberBuffer = 32 << 20;
 
 // A connection to the sign-on port that says nothing. Made without waiting:
 // a server that is busy leaves it in its backlog, or the system retries.
@@ -51,8 +43,7 @@ int OpenSilent()
 
 // What the member saw in one row.
 struct CMemberRun {
-    std::vector<std::int64_t> sentNs;
-    std::vector<std::int64_t> delayNs;  // -1 until the line is back
+    CLineStats lines;
     int dropped = 0;
     bool signOnFailed = false;
 };
@@ -63,11 +54,8 @@ struct CMemberRun {
 // the silent ones go and wait for the lines still owed.
 void RunMember(int silentCount, CMemberRun& run)
 {
-    const CLoopbackDatagram member;
-    member.SetReceiveBuffer(kMemberBuffer);
-    const int udp = member.Fd();
-    if (!member.Bound() || member.Connect(BROADCAST_PORT) ||
-        CRawSignOn(CSignOnPlan{kName, member.PortNetworkOrder()}).Run() != ESignOn::Completed) {
+    CPacedMember member(kName, kLineGapNs);
+    if (member.SignOn()) {
         run.signOnFailed = true;
         return;
     }
@@ -75,39 +63,13 @@ void RunMember(int silentCount, CMemberRun& run)
     std::vector<int> silent;
     for (int i = 0; i < silentCount; ++i)
         silent.push_back(OpenSilent());
-    const std::string relayHead = std::string(1, HDR_CHAT) + "<" + kName + "> ";
-    auto readRelays = [&] {
-        char buf[600];
-        ssize_t n;
-        while ((n = ::recv(udp, buf, sizeof buf - 1, MSG_DONTWAIT)) > 0) {
-            buf[n] = '\0';
-            if (std::strncmp(buf, relayHead.c_str(), relayHead.size()) != 0)
-                continue;  // the member's own join announcements
-            const long seq = std::strtol(buf + relayHead.size(), nullptr, 10);
-            if (seq >= 0 && seq < static_cast<long>(run.sentNs.size()) && run.delayNs[static_cast<std::size_t>(seq)] < 0)
-                run.delayNs[static_cast<std::size_t>(seq)] = NowNs() - run.sentNs[static_cast<std::size_t>(seq)];
-        }
-    };
-    auto owed = [&] { return std::count(run.delayNs.begin(), run.delayNs.end(), -1); };
-
     const std::int64_t start = NowNs();
-    std::int64_t nextLine = start;
     while (NowNs() < start + kRowNs) {
-        const std::int64_t now = NowNs();
-        if (now >= nextLine) {
-            char line[64];
-            const int n = std::snprintf(line, sizeof line, "%c%08zu ..............................", HDR_CHAT,
-                                        run.sentNs.size());
-            run.sentNs.push_back(NowNs());
-            run.delayNs.push_back(-1);
-            ::send(udp, line, static_cast<std::size_t>(n) + 1, MSG_DONTWAIT);
-            nextLine += kLineGapNs;
-        }
-        std::vector<pollfd> fds{{udp, POLLIN, 0}};
+        const std::int64_t untilNextNs = member.Step();
+        std::vector<pollfd> fds{{member.Fd(), POLLIN, 0}};
         for (int fd : silent)
             fds.push_back({fd, POLLIN, 0});
-        ::poll(fds.data(), fds.size(), static_cast<int>(std::max<std::int64_t>(0, nextLine - NowNs()) / kMs + 1));
-        readRelays();
+        ::poll(fds.data(), fds.size(), static_cast<int>(untilNextNs / kMs + 1));
         // A silent connection the server has closed comes back at once.
         for (std::size_t i = 1; i < fds.size(); ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -123,12 +85,8 @@ void RunMember(int silentCount, CMemberRun& run)
     }
     for (int fd : silent)
         ::close(fd);
-    const std::int64_t drainEnd = NowNs() + kDrainNs;
-    while (owed() > 0 && NowNs() < drainEnd) {
-        pollfd p{udp, POLLIN, 0};
-        ::poll(&p, 1, 50);
-        readRelays();
-    }
+    member.Drain(kDrainNs);
+    run.lines = member.Stats();
 }
 
 }  // namespace
@@ -157,14 +115,12 @@ bool CSilentRelay::Measure(CServerTarget& target)
             CRow row;
             row.target = target.Name();
             row.silent = silentCount;
-            row.lines = static_cast<int>(run.sentNs.size());
+            row.lines = run.lines.lines;
+            row.lost = run.lines.lost;
+            row.late = run.lines.late;
+            row.worstNs = run.lines.worstNs;
             row.dropped = run.dropped;
             row.signOnFailed = run.signOnFailed;
-            for (std::int64_t delay : run.delayNs) {
-                row.lost += delay < 0 ? 1 : 0;
-                row.late += delay < 0 || delay > kLateNs ? 1 : 0;
-                row.worstNs = std::max(row.worstNs, delay);
-            }
             m_rows.push_back(row);
         });
         if (failed || broken) {

@@ -21,7 +21,8 @@ constexpr double kBurst = 100, kPerSecond = 50;
 
 }  // namespace
 
-CSoakFlood::CSoakFlood(int rate, unsigned seed) : m_nRate(rate), m_random(seed), m_member(0, kMemberAddress)
+CSoakFlood::CSoakFlood(int rate, unsigned seed, CFloodPlan plan)
+    : m_nRate(rate), m_plan(plan), m_random(seed), m_member(0, kMemberAddress)
 {
     m_member.SetReceiveBuffer(8 << 20);
     for (int i = 0; i < kStrangerPorts; ++i)
@@ -74,23 +75,30 @@ void CSoakFlood::Run(Clock::time_point until)
 {
     CSignOnPlan plan{kName, m_member.PortNetworkOrder()};
     plan.from = kMemberAddress;
-    if (CRawSignOn(plan).Run() != ESignOn::Completed)
+    if (m_plan.bMember && CRawSignOn(plan).Run() != ESignOn::Completed)
         return;
-    m_counts.bSignedOn = true;
+    m_counts.bSignedOn = m_plan.bMember;
     const auto start = Clock::now();
     const auto gap = std::chrono::nanoseconds(1'000'000'000 / m_nRate);
     auto next = start;
     std::uint64_t sent = 0;
     while (Clock::now() < until) {
-        m_member.SendToServer(Datagram());
-        m_strangers[sent % m_strangers.size()]->SendToServer(Datagram());
+        if (m_plan.bMember)
+            m_member.SendToServer(Datagram());
+        if (m_plan.bStranger) {
+            std::string datagram = Datagram();
+            if (m_plan.bOversized && sent % 2 == 0)
+                datagram.resize(DATAGRAM_RECEIVE_SIZE + 1 + m_random() % 100, 'x');
+            m_strangers[sent % m_strangers.size()]->SendToServer(datagram);
+        }
         ++sent;
-        m_counts.memberSent = sent;
-        m_counts.strangerSent = sent;
+        m_counts.memberSent = m_plan.bMember ? sent : 0;
+        m_counts.strangerSent = m_plan.bStranger ? sent : 0;
         if (sent % 64 == 0)
             Drain();
         next += gap;
-        std::this_thread::sleep_until(next);
+        if (next > Clock::now())
+            std::this_thread::sleep_until(next);
     }
     m_seconds = std::chrono::duration<double>(Clock::now() - start).count();
     // What the room relayed before the end comes in now.

@@ -24,12 +24,22 @@ struct CFloodCounts {
     std::atomic<bool> bSignedOn{false};
 };
 
+// Who floods, and how.
+struct CFloodPlan {
+    bool bMember = true;
+    bool bStranger = true;
+    // Every other datagram of the stranger too long to be received whole, so
+    // that what the server logs about it alternates between two texts.
+    bool bOversized = false;
+};
+
 class CSoakFlood {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // rate: datagrams a second from the member and from the stranger each.
-    CSoakFlood(int rate, unsigned seed);
+    // rate: datagrams a second from the member and from the stranger each;
+    // a rate past what the machine can send floods at full speed.
+    CSoakFlood(int rate, unsigned seed, CFloodPlan plan = {});
     ~CSoakFlood();  // waits for the thread; the sockets close
     CSoakFlood(const CSoakFlood&) = delete;
     CSoakFlood& operator=(const CSoakFlood&) = delete;
@@ -48,6 +58,7 @@ private:
     std::string Datagram();
 
     int m_nRate;
+    CFloodPlan m_plan;
     std::mt19937 m_random;
     CLoopbackDatagram m_member;
     std::vector<std::unique_ptr<CLoopbackDatagram>> m_strangers;  // one stranger, many ports
