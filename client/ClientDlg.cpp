@@ -10,6 +10,7 @@
 #include "ByteLimitValidator.h"
 #include "Protocol.h"
 #include "Resources.h"
+#include "UrgencyHint.h"
 #include "UserInfo.h"
 
 namespace {
@@ -135,7 +136,23 @@ void CClientDlg::OnRoomLine()
         AskForAttention();
 }
 
-void CClientDlg::AskForAttention() { QApplication::alert(this); }
+void CClientDlg::AskForAttention()
+{
+    QApplication::alert(this);
+    if (!m_bUrgent) {
+        SetUrgencyHint(*this, true);
+        m_bUrgent = true;
+    }
+}
+
+void CClientDlg::changeEvent(QEvent* pEvent)
+{
+    if (pEvent->type() == QEvent::ActivationChange && isActiveWindow() && m_bUrgent) {
+        SetUrgencyHint(*this, false);
+        m_bUrgent = false;
+    }
+    CMainDialog::changeEvent(pEvent);
+}
 
 void CClientDlg::SetTotalClients(const char* text)
 {

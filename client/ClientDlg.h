@@ -43,8 +43,10 @@ public:
 protected:
     // The platform's request for attention (QApplication::alert: under an
     // X11 window manager the window's "demands attention" state, which task
-    // bars show), which ends when the user brings the window forward.
+    // bars show) and, under X11, the urgency hint; both end when the user
+    // brings the window forward.
     virtual void AskForAttention();
+    void changeEvent(QEvent* pEvent) override;
     void closeEvent(QCloseEvent* pEvent) override;  // the close box is Quit
     std::string FormatUser(const CUserInfo& user) const override;
 
@@ -65,6 +67,7 @@ private:
     QPlainTextEdit* m_userList = nullptr;
     QPlainTextEdit* m_log = nullptr;
     std::string m_name;
+    bool m_bUrgent = false;  // the urgency hint is set until the window is active
     sockaddr_in m_serverAddr{};
     CChatClient m_client;
 };

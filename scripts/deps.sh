@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build g++
   pkg-config                     # Qt 6's CMake files look up xkbcommon with it
   qt6-base-dev                   # Qt 6 Widgets and Qt Test: the windows
+  libxcb1-dev                    # the client window sets the X urgency hint through Qt's X connection
   libgtest-dev                   # the tests
   clang libclang-rt-14-dev       # fuzz targets (libFuzzer) and sanitizers
   libsystemd-dev                 # zephran-server tells systemd when it is ready (sd_notify)
