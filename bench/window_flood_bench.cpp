@@ -5,10 +5,12 @@
 // network namespace of its own, as it binds the fixed ports. One scenario a
 // run, so that one's memory does not count against the next:
 //
-//   window_flood_bench hostile|member|member-off|stranger|stranger-budget [--seconds N]
+//   window_flood_bench hostile|hostile-joins|member|member-off|stranger|stranger-budget [--seconds N]
 //
 // hostile:    the client window under a server that streams 509-byte lines
 //             as fast as it can;
+// hostile-joins: the same with announcements of ever new users, 500-byte
+//             names, instead of lines;
 // member:     the client window in zephran-server's room while one member
 //             floods 490-byte lines (the server's flood limit on);
 // member-off: the same with the server's flood limit off;
@@ -223,9 +225,10 @@ std::string Filler(std::size_t bytes, int n)
     return text;
 }
 
-// The server's end of one sign-on (an empty room), then relayed lines to the
-// client as fast as the socket takes them while flood is set.
-void HostileServer(std::atomic<bool>& flood, std::atomic<bool>& stop)
+// The server's end of one sign-on (an empty room), then relayed lines (or,
+// with joins, announcements of ever new users) to the client as fast as the
+// socket takes them while flood is set.
+void HostileServer(std::atomic<bool>& flood, std::atomic<bool>& stop, bool joins)
 {
     Yield();
     CLoopbackListener listener(SIGNON_PORT);
@@ -251,8 +254,11 @@ void HostileServer(std::atomic<bool>& flood, std::atomic<bool>& stop)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        // "%c<%s> %s" and a zero: 509 bytes.
-        udp.SendTo(port, FormatRelay("evil", Filler(509 - 1 - 7 - 1, n)) + '\0');
+        // "%c<%s> %s" and a zero: 509 bytes; "%c %i %s" and a zero: 508.
+        if (joins)
+            udp.SendTo(port, FormatNew(0, Filler(508 - 1 - 3 - 1, n)) + '\0');
+        else
+            udp.SendTo(port, FormatRelay("evil", Filler(509 - 1 - 7 - 1, n)) + '\0');
     }
 }
 
@@ -278,8 +284,8 @@ CResult RunClient(const std::string& scenario, int seconds)
     std::atomic<bool> stop{false};
     std::thread load;
     CServerProcess server;
-    if (scenario == "hostile") {
-        load = std::thread(HostileServer, std::ref(flood), std::ref(stop));
+    if (scenario == "hostile" || scenario == "hostile-joins") {
+        load = std::thread(HostileServer, std::ref(flood), std::ref(stop), scenario == "hostile-joins");
     } else {
         std::vector<std::string> args;
         if (scenario == "member-off")
@@ -424,9 +430,10 @@ int main(int argc, char** argv)
         RunUsers();
         return 0;
     }
-    const bool client = scenario == "hostile" || scenario == "member" || scenario == "member-off";
+    const bool client =
+        scenario == "hostile" || scenario == "hostile-joins" || scenario == "member" || scenario == "member-off";
     if (!client && scenario != "stranger" && scenario != "stranger-budget") {
-        std::fprintf(stderr, "usage: window_flood_bench hostile|member|member-off|stranger|stranger-budget"
+        std::fprintf(stderr, "usage: window_flood_bench hostile|hostile-joins|member|member-off|stranger|stranger-budget"
                              " [--seconds N] | users\n");
         return 2;
     }
