@@ -100,10 +100,10 @@ bool CChatClient::Logon(sockaddr_in serverAddr, const std::string& name)
         char ping[4];
         if (SignOnReceive(stream, entry, length) || SignOnReceive(stream, ping, 4))
             return LostSignOn(stream, deadline);
-        auto* pUser = new CUserInfo;
+        auto pUser = std::make_unique<CUserInfo>();
         pUser->m_name = TextUpToZero(std::string_view(entry, static_cast<std::size_t>(length)));
         pUser->m_ping = DecodeInt32(ping);
-        m_roster.AddHead(pUser);
+        AddToRoom(std::move(pUser));
         m_pWnd->UpdateTraffic();
     }
     m_pWnd->UpdateUserList(m_roster);
@@ -185,8 +185,7 @@ bool CChatClient::AbandonSignOn(CSocket& stream, const char* pReason)
     // goes, and the message box below waits for the user.
     stream.Close();
     m_udpSocket.Close();
-    m_roster.RemoveAll();
-    m_roster.BeginWalk();
+    EmptyRoom();
     m_pWnd->ClearUserList();
     m_pWnd->UpdateTraffic();
     // The window ends right after a failed sign-on, so only a message box is
@@ -206,8 +205,7 @@ void CChatClient::Disconnect()
     static_cast<void>(SendText(FormatBare(HDR_LEAVE)));
     m_udpSocket.Close();
     m_bConnected = false;
-    m_roster.RemoveAll();
-    m_roster.BeginWalk();
+    EmptyRoom();
     m_pWnd->ClearUserList();
 }
 
@@ -245,10 +243,10 @@ void CChatClient::OnChatLine(const std::string& text)
 void CChatClient::OnUserJoined(const std::string& text)
 {
     CNewUserText scanned = ScanNewText(text);
-    auto* pUser = new CUserInfo;
+    auto pUser = std::make_unique<CUserInfo>();
     pUser->m_ping = scanned.ping;
     pUser->m_name = std::move(scanned.name);
-    m_roster.AddHead(pUser);
+    AddToRoom(std::move(pUser));
     m_pWnd->UpdateUserList(m_roster);
 }
 
@@ -259,12 +257,29 @@ void CChatClient::OnUserLeft(const std::string& name)
     const std::int32_t count = m_roster.m_nCount;
     m_roster.BeginWalk();
     for (std::int32_t k = 0; k < count; ++k) {
-        if (m_roster.Current()->m_name == name)
+        if (m_roster.Current()->m_name == name) {
+            m_nRoomNameBytes -= name.size();
             m_roster.RemoveCurrent();
+        }
         else
             m_roster.Advance();
     }
     m_pWnd->UpdateUserList(m_roster);
+}
+
+void CChatClient::AddToRoom(std::unique_ptr<CUserInfo> pUser)
+{
+    if (m_roster.m_nCount >= MAX_ROOM_COUNT || m_nRoomNameBytes + pUser->m_name.size() > MAX_ROOM_NAME_BYTES)
+        return;
+    m_nRoomNameBytes += pUser->m_name.size();
+    m_roster.AddHead(pUser.release());
+}
+
+void CChatClient::EmptyRoom()
+{
+    m_roster.RemoveAll();
+    m_roster.BeginWalk();
+    m_nRoomNameBytes = 0;
 }
 
 void CChatClient::OnServerTerminated()
@@ -273,8 +288,7 @@ void CChatClient::OnServerTerminated()
     m_bConnected = false;
     m_pWnd->AppendLog("The server was terminated.");
     m_pWnd->AppendLog("Disconnected.");
-    m_roster.RemoveAll();
-    m_roster.BeginWalk();
+    EmptyRoom();
     m_pWnd->ClearUserList();
     m_pWnd->OnRoomLine();
 }

@@ -6,7 +6,9 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "ClientUdpSocket.h"
@@ -24,6 +26,12 @@ public:
     // already there, so a server would need hours to gather a larger room;
     // a larger count is a damaged room list, not a room to read.
     static constexpr std::int32_t MAX_ROOM_COUNT = 100'000;
+    // The copy of the room holds at most MAX_ROOM_COUNT users and this many
+    // bytes of names: a room of 100,000 users fits, but a server announcing
+    // ever new users with names of 500 bytes cannot grow the copy, and the
+    // users box that shows it, past about 100 MiB. A user beyond the bound
+    // is not listed; its join line is logged as ever.
+    static constexpr std::size_t MAX_ROOM_NAME_BYTES = std::size_t{16} << 20;
 
     CChatClient() = default;
     virtual ~CChatClient();  // frees the roster, closes the socket, sends nothing
@@ -60,6 +68,9 @@ private:
     [[nodiscard]] bool AbandonSignOn(CSocket& stream, const char* pReason);
     // Abandon after a failed transfer, saying whether time ran out.
     [[nodiscard]] bool LostSignOn(CSocket& stream, std::chrono::steady_clock::time_point deadline);
+    // Add a user at the head of the room copy, if the copy has room for it.
+    void AddToRoom(std::unique_ptr<CUserInfo> pUser);
+    void EmptyRoom();
     // A sign-on that ends before the room: the reason in the log and, since
     // the window ends right after, in a message box. Always true.
     [[nodiscard]] bool EndSignOn(const std::string& reason);
@@ -69,5 +80,6 @@ private:
     std::string m_name;  // of the last sign-on, to know this user's relayed lines
     CClientUdpSocket m_udpSocket;
     CUserList m_roster;
+    std::size_t m_nRoomNameBytes = 0;  // of the names in m_roster
     std::chrono::milliseconds m_signOnLimit = std::chrono::seconds(10);
 };

@@ -105,3 +105,38 @@ TEST_F(CClientRosterTest, LeaveWalksTheWholeRoomAndLeavesNoWalkBehind)
     EXPECT_EQ(roster.m_pHead, nullptr);
     EXPECT_EQ(m_view.m_events.back(), "users");
 }
+
+// A server that announces ever new users cannot grow the copy of the room
+// past its bounds: 100,000 users, or 16 MiB of names. Users beyond them are
+// not listed, and a leave makes room again.
+TEST(CClientRoomBoundTest, AnnouncementsBeyondTheBoundsAreNotListed)
+{
+    class CQuietView : public IClientView {
+        void AppendLog(const std::string&) override {}
+        void UpdateUserList(CUserList&) override {}
+        void ClearUserList() override {}
+        void UpdateTraffic() override {}
+        void ShowMessage(const std::string&) override {}
+        void OnRoomLine() override {}
+    } view;
+    CChatClient client;
+    client.Init(&view);
+    CUserList& roster = client.Roster();
+
+    for (std::int32_t k = 0; k <= CChatClient::MAX_ROOM_COUNT; ++k)
+        client.OnUserJoined(" 0 a");
+    EXPECT_EQ(roster.m_nCount, CChatClient::MAX_ROOM_COUNT);
+    client.OnUserLeft("a");
+    client.OnUserJoined(" 0 b");
+    EXPECT_EQ(roster.m_nCount, 1);
+    client.OnUserLeft("b");
+
+    const std::string name(500, 'n');
+    const auto fit = static_cast<std::int32_t>(CChatClient::MAX_ROOM_NAME_BYTES / name.size());
+    for (std::int32_t k = 0; k < fit + 10; ++k)
+        client.OnUserJoined(" 0 " + name);
+    EXPECT_EQ(roster.m_nCount, fit);
+    client.OnUserLeft(name);
+    client.OnUserJoined(" 0 " + name);
+    EXPECT_EQ(roster.m_nCount, 1);
+}
