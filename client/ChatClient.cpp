@@ -49,7 +49,9 @@ bool CChatClient::Logon(sockaddr_in serverAddr, const std::string& name)
     }
     serverAddr.sin_family = AF_INET;
     serverAddr.sin_port = htons(SIGNON_PORT);
-    m_name = name;
+    // The server relays this user's own lines as "<name> line", like any
+    // other; a member of the same name cannot be told apart.
+    m_ownLinePrefix = "<" + name + "> ";
 
     CSocket stream;
     if (stream.Create())
@@ -233,10 +235,7 @@ bool CChatClient::SendText(const std::string& packet)
 void CChatClient::OnChatLine(const std::string& text)
 {
     m_pWnd->AppendLog(text);
-    // The server relays this user's own line as "<name> line", like any
-    // other; a member of the same name cannot be told apart.
-    const std::string own = "<" + m_name + "> ";
-    if (text.compare(0, own.size(), own) != 0)
+    if (!text.starts_with(m_ownLinePrefix))
         m_pWnd->OnRoomLine();
 }
 

@@ -77,7 +77,7 @@ private:
 
     IClientView* m_pWnd = nullptr;
     bool m_bConnected = false;
-    std::string m_name;  // of the last sign-on, to know this user's relayed lines
+    std::string m_ownLinePrefix;  // "<name> " of the last sign-on: how this user's relayed lines begin
     CClientUdpSocket m_udpSocket;
     CUserList m_roster;
     std::size_t m_nRoomNameBytes = 0;  // of the names in m_roster

@@ -136,13 +136,15 @@ void CClientDlg::OnRoomLine()
         AskForAttention();
 }
 
+// Once until the window is active again: the lines of a busy room after the
+// first add nothing to the request.
 void CClientDlg::AskForAttention()
 {
+    if (m_bUrgent)
+        return;
     QApplication::alert(this);
-    if (!m_bUrgent) {
-        SetUrgencyHint(*this, true);
-        m_bUrgent = true;
-    }
+    SetUrgencyHint(*this, true);
+    m_bUrgent = true;
 }
 
 void CClientDlg::changeEvent(QEvent* pEvent)

@@ -67,7 +67,7 @@ private:
     QPlainTextEdit* m_userList = nullptr;
     QPlainTextEdit* m_log = nullptr;
     std::string m_name;
-    bool m_bUrgent = false;  // the urgency hint is set until the window is active
+    bool m_bUrgent = false;  // attention asked for, and the urgency hint set, until the window is active
     sockaddr_in m_serverAddr{};
     CChatClient m_client;
 };
